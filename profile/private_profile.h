@@ -1,0 +1,49 @@
+// The three profile-file operations, as callers use them.
+//
+// On Windows this header hands callers the system's own functions from
+// kernel32. On Linux the same names, parameter orders and results are provided
+// by this library (profile_posix.cpp), with the Windows semantics: callers'
+// code is identical on both platforms.
+//
+//   GetPrivateProfileStringA  copies the value of [section] key, or the default
+//       when the file, section or key is missing, into buffer: at most size - 1
+//       characters, always terminated (when size > 0). Returns the number of
+//       characters copied, without the terminator.
+//   GetPrivateProfileIntA     the value read as an integer (decimal, with wrap-
+//       around modulo 2^32), or the default when the entry is missing.
+//   WritePrivateProfileStringA  sets [section] key = value, creating the file,
+//       section and key as needed. Returns 1 on success, 0 on failure; a failed
+//       write leaves the file as it was.
+//
+// section, key, default and value are never null in this system's calls.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#else
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_value,
+                                  char* buffer, uint32_t size, const char* file);
+
+unsigned GetPrivateProfileIntA(const char* section, const char* key, int default_value,
+                               const char* file);
+
+int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                               const char* file);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
