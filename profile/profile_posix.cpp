@@ -1,0 +1,240 @@
+// The three profile operations on Linux: the file layer around the core.
+//
+// Reads: the file is read whole (a missing, unreadable or non-regular file
+// reads as empty) and handed to the core.
+//
+// Writes replace the file atomically, so a reader or a crash sees either the
+// old file or the new one, never a mix:
+//   1. A symbolic link is followed to the file it names; the link stays.
+//   2. The current bytes are read; an existing file we may not write, or may
+//      not read, is refused (the old bytes would otherwise be lost).
+//   3. The core plans one splice; when the value is already stored nothing is
+//      written at all (the file and its times stay as they are).
+//   4. A new file is created beside the target (same folder, so the rename
+//      cannot cross file systems) with O_EXCL, and receives the untouched head,
+//      the new bytes and the untouched tail; it takes the original's owner
+//      and permission bits (a new file gets 0666 less the umask).
+//   5. fsync, then rename over the target. fsync first makes sure the new
+//      name never points at a file whose data is not yet on the disk.
+// Any failure (no room, file-size limit, missing folder, no permission)
+// removes the temporary file and returns 0 with errno from the failing call;
+// the original is never opened for writing, so it stays byte-identical.
+//
+// The file name is used as given: a name without a folder part is in the
+// working directory and backslashes are ordinary characters.
+#include "private_profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "profile_text.h"
+
+namespace {
+
+// File contents without zero-filling the buffer first.
+struct Bytes {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+    std::string_view view() const { return {data.get(), size}; }
+};
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+enum class ReadStatus { ok, missing, failed };
+
+// Reads a regular file whole. `st` receives its status. Sets errno on failure
+// (EISDIR / EINVAL for something that is not a regular file).
+ReadStatus read_file(const char* path, Bytes& out, struct stat& st) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    Fd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
+    if (::fstat(fd.get(), &st) != 0) return ReadStatus::failed;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return ReadStatus::failed;
+    }
+    std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
+    out.data.reset(new char[capacity]);
+    out.size = 0;
+    for (;;) {
+        if (out.size == capacity) {  // the file grew while we read it
+            std::unique_ptr<char[]> bigger(new char[capacity * 2]);
+            std::memcpy(bigger.get(), out.data.get(), out.size);
+            out.data = std::move(bigger);
+            capacity *= 2;
+        }
+        const ssize_t got = ::read(fd.get(), out.data.get() + out.size, capacity - out.size);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return ReadStatus::failed;
+        }
+        if (got == 0) return ReadStatus::ok;
+        out.size += static_cast<std::size_t>(got);
+    }
+}
+
+// The bytes a read sees: empty for a missing, unreadable or odd file.
+Bytes read_for_lookup(const char* path) {
+    Bytes b;
+    struct stat st {};
+    const int saved = errno;
+    if (read_file(path, b, st) != ReadStatus::ok) b.size = 0;
+    errno = saved;
+    return b;
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file a write has to replace: symbolic links followed, so the link
+// itself is kept. Returns false (errno ELOOP or from readlink) on failure.
+bool resolve_links(const char* name, std::string& path) {
+    path = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        for (;;) {
+            const ssize_t len = ::readlink(path.c_str(), target.data(), target.size());
+            if (len < 0) return false;
+            if (static_cast<std::size_t>(len) < target.size()) {
+                target.resize(static_cast<std::size_t>(len));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        path = (!target.empty() && target[0] == '/') ? target : folder_of(path) + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool write_all(int fd, std::string_view bytes) {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t put = ::write(fd, p, left);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += put;
+        left -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Creates a new, empty temporary file beside `target`.
+int create_temporary(const std::string& target, std::string& temp_path) {
+    const std::string folder = folder_of(target);
+    std::string base = target.substr(folder.size());
+    if (base.size() > 200) base.resize(200);  // stay within the name-length limit
+    auto seed = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    seed ^= static_cast<unsigned long long>(::getpid()) << 32;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%012llx.tmp", (seed >> 16) & 0xFFFFFFFFFFFFULL);
+        temp_path = folder + "." + base + suffix;
+        const int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                              0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool write_profile(const char* section, const char* key, const char* value, const char* file) {
+    std::string target;
+    if (!resolve_links(file, target)) return false;
+
+    Bytes old;
+    struct stat st {};
+    const ReadStatus status = read_file(target.c_str(), old, st);
+    if (status == ReadStatus::failed) return false;
+    const bool exists = status == ReadStatus::ok;
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
+
+    profile_text::Splice splice;
+    if (!profile_text::plan_put(old.view(), section, key, value, splice)) return true;
+
+    std::string temp_path;
+    Fd fd(create_temporary(target, temp_path));
+    if (fd.get() < 0) return false;
+
+    const std::string_view bytes = old.view();
+    bool ok = true;
+    if (exists) {
+        // Owner first: a change of owner clears the set-id bits.
+        if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
+            // Only the owner or root may give a file away; a file of our own
+            // or in our group is kept as it was.
+        }
+        ok = ::fchmod(fd.get(), st.st_mode & 07777) == 0;
+    }
+    ok = ok && write_all(fd.get(), bytes.substr(0, splice.offset)) &&
+         write_all(fd.get(), splice.bytes) &&
+         write_all(fd.get(), bytes.substr(splice.offset + splice.length)) &&
+         ::fsync(fd.get()) == 0;
+    const int raw = fd.release();
+    ok = (::close(raw) == 0) && ok;
+    ok = ok && ::rename(temp_path.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        const int saved = errno;
+        ::unlink(temp_path.c_str());
+        errno = saved;
+    }
+    return ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_value,
+                                  char* buffer, uint32_t size, const char* file) {
+    const Bytes bytes = read_for_lookup(file);
+    return profile_text::get_string(bytes.view(), section, key, default_value, buffer, size);
+}
+
+unsigned GetPrivateProfileIntA(const char* section, const char* key, int default_value,
+                               const char* file) {
+    const Bytes bytes = read_for_lookup(file);
+    return profile_text::get_int(bytes.view(), section, key, default_value);
+}
+
+int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                               const char* file) {
+    return write_profile(section, key, value, file) ? 1 : 0;
+}
+
+}  // extern "C"
