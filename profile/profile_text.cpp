@@ -340,12 +340,9 @@ bool plan_put_units(std::basic_string_view<U> text, std::string_view section,
         }
         return true;
     }
-    std::basic_string<U> eol;
-    switch (r.first_break) {
-        case Break::lf: eol = widen<U>("\n"); break;
-        case Break::cr: eol = widen<U>("\r"); break;
-        default: eol = widen<U>("\r\n"); break;
-    }
+    // New lines end like the file's first line (LF stays LF); CR LF otherwise,
+    // as for a new file.
+    const std::basic_string<U> eol = widen<U>(r.first_break == Break::lf ? "\n" : "\r\n");
     std::basic_string<U> line = widen<U>(trim_leading(key));
     line += U('=');
     line += val;

@@ -1,0 +1,54 @@
+// The file-system side of the corpus test, one small file per platform: a
+// fresh working folder per case, where the corpus locations are, how a
+// program passes a file name, and running a case without administrator
+// rights. Everything else in the corpus test is plain standard C++.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace case_files {
+
+// A fresh, empty folder that is the working directory while this object
+// lives; afterwards the previous working directory is restored and the folder
+// removed with everything in it. Throws std::runtime_error on failure.
+class CaseFolder {
+public:
+    CaseFolder();
+    ~CaseFolder();
+    CaseFolder(const CaseFolder&) = delete;
+    CaseFolder& operator=(const CaseFolder&) = delete;
+
+private:
+    std::string previous_;
+    std::string path_;
+};
+
+// The path, relative to the working directory, of a corpus location
+// ("cwd:REL/PATH" or "windir:NAME"). On Linux a file name without a folder
+// part is in the working directory, so windir: and cwd: are the same folder.
+std::string path_of(std::string_view location);
+
+// The file-name argument a program on this platform passes for a corpus FILE
+// string, which is written with Windows separators.
+std::string file_argument(std::string_view windows_name);
+
+bool make_dir(const std::string& path);
+bool write_file(const std::string& path, std::string_view bytes, bool readonly);
+
+enum class Kind { absent, file, directory, other };
+Kind snapshot(const std::string& path, std::string& bytes);
+
+// Why the last failed write failed, as the Windows error code the corpus
+// records: 3 path not found, 5 access denied, 2 file not found; other
+// failures give 1000 + the platform's error number.
+int last_error();
+
+// Runs `fn` with the rights of an ordinary user, so that read-only files keep
+// writers out, and returns the messages it produced. As administrator (root)
+// it runs in a child process that gives up its rights first.
+std::vector<std::string> run_as_ordinary_user(const std::function<std::vector<std::string>()>& fn);
+
+}  // namespace case_files

@@ -1,0 +1,388 @@
+#include "corpus.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace corpus {
+namespace {
+
+struct ParseError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads the tokens of one directive line.
+class Lexer {
+public:
+    explicit Lexer(std::string_view line) : s_(line) {}
+
+    bool at_end() {
+        skip();
+        return pos_ >= s_.size();
+    }
+
+    std::string word() {
+        skip();
+        const std::size_t b = pos_;
+        while (pos_ < s_.size() && !is_space(s_[pos_])) ++pos_;
+        if (b == pos_) throw ParseError("expected a word");
+        return std::string(s_.substr(b, pos_ - b));
+    }
+
+    std::string rest() {
+        skip();
+        return std::string(s_.substr(pos_));
+    }
+
+    uint64_t number() {
+        const std::string w = word();
+        char* end = nullptr;
+        const unsigned long long v = std::strtoull(w.c_str(), &end, 10);
+        if (w.empty() || *end != '\0') throw ParseError("expected a number, got " + w);
+        return v;
+    }
+
+    long long signed_number() {
+        const std::string w = word();
+        char* end = nullptr;
+        const long long v = std::strtoll(w.c_str(), &end, 10);
+        if (w.empty() || *end != '\0') throw ParseError("expected a number, got " + w);
+        return v;
+    }
+
+    void expect(std::string_view token) {
+        const std::string w = word();
+        if (w != token) throw ParseError("expected '" + std::string(token) + "', got '" + w + "'");
+    }
+
+    bool peek_string() {
+        skip();
+        return pos_ < s_.size() && s_[pos_] == '"';
+    }
+
+    // STRING ['*' N] { '+' STRING ['*' N] }
+    std::string string_expr() {
+        std::string out;
+        for (;;) {
+            std::string piece = string_literal();
+            skip();
+            if (pos_ < s_.size() && s_[pos_] == '*') {
+                ++pos_;
+                const uint64_t n = number_inline();
+                std::string repeated;
+                repeated.reserve(piece.size() * n);
+                for (uint64_t i = 0; i < n; ++i) repeated += piece;
+                piece = std::move(repeated);
+            }
+            out += piece;
+            skip();
+            if (pos_ < s_.size() && s_[pos_] == '+') {
+                ++pos_;
+                continue;
+            }
+            return out;
+        }
+    }
+
+private:
+    void skip() {
+        while (pos_ < s_.size() && is_space(s_[pos_])) ++pos_;
+    }
+
+    uint64_t number_inline() {
+        skip();
+        const std::size_t b = pos_;
+        while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
+        if (b == pos_) throw ParseError("expected a repeat count");
+        return std::strtoull(std::string(s_.substr(b, pos_ - b)).c_str(), nullptr, 10);
+    }
+
+    std::string string_literal() {
+        skip();
+        if (pos_ >= s_.size() || s_[pos_] != '"') throw ParseError("expected a string");
+        ++pos_;
+        std::string out;
+        while (pos_ < s_.size() && s_[pos_] != '"') {
+            char c = s_[pos_++];
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (pos_ >= s_.size()) break;
+            c = s_[pos_++];
+            switch (c) {
+                case '\\': out += '\\'; break;
+                case '"': out += '"'; break;
+                case 'r': out += '\r'; break;
+                case 'n': out += '\n'; break;
+                case 't': out += '\t'; break;
+                case 'x': {
+                    const int hi = pos_ < s_.size() ? hex_digit(s_[pos_]) : -1;
+                    const int lo = pos_ + 1 < s_.size() ? hex_digit(s_[pos_ + 1]) : -1;
+                    if (hi < 0 || lo < 0) throw ParseError("bad \\x escape");
+                    out += static_cast<char>(hi * 16 + lo);
+                    pos_ += 2;
+                    break;
+                }
+                default: throw ParseError(std::string("unknown escape \\") + c);
+            }
+        }
+        if (pos_ >= s_.size()) throw ParseError("unterminated string");
+        ++pos_;
+        return out;
+    }
+
+    std::string_view s_;
+    std::size_t pos_ = 0;
+};
+
+// Parses a get/int/write/expect line (its keyword already read).
+Step parse_step(const std::string& keyword, Lexer& lx) {
+    Step st;
+    if (keyword == "get") {
+        st.kind = Step::Kind::get;
+        st.section = lx.string_expr();
+        st.key = lx.string_expr();
+        st.text = lx.string_expr();
+        st.size = static_cast<uint32_t>(lx.number());
+        st.file = lx.string_expr();
+        st.inputs = "get " + quote(st.section) + " " + quote(st.key) + " " + quote(st.text) + " " +
+                    std::to_string(st.size) + " " + quote(st.file);
+        lx.expect("->");
+        st.ret = static_cast<uint32_t>(lx.number());
+        if (lx.peek_string()) {
+            st.image = lx.string_expr();
+        } else {
+            lx.expect("OVERRUN");
+            st.overrun = true;
+        }
+    } else if (keyword == "int") {
+        st.kind = Step::Kind::get_int;
+        st.section = lx.string_expr();
+        st.key = lx.string_expr();
+        st.int_default = static_cast<int>(lx.signed_number());
+        st.file = lx.string_expr();
+        st.inputs = "int " + quote(st.section) + " " + quote(st.key) + " " +
+                    std::to_string(st.int_default) + " " + quote(st.file);
+        lx.expect("->");
+        st.ret = static_cast<uint32_t>(lx.number());
+    } else if (keyword == "write") {
+        st.kind = Step::Kind::write;
+        st.section = lx.string_expr();
+        st.key = lx.string_expr();
+        st.text = lx.string_expr();
+        st.file = lx.string_expr();
+        st.inputs = "write " + quote(st.section) + " " + quote(st.key) + " " + quote(st.text) +
+                    " " + quote(st.file);
+        lx.expect("->");
+        st.ret = static_cast<uint32_t>(lx.number());
+        if (st.ret == 0) {
+            const std::string err = lx.word();
+            if (err.rfind("err=", 0) != 0) throw ParseError("expected err=N");
+            st.error = std::atoi(err.c_str() + 4);
+        }
+    } else if (keyword == "expect") {
+        st.kind = Step::Kind::expect;
+        st.location = lx.word();
+        st.inputs = "expect " + st.location;
+        if (lx.peek_string()) {
+            st.bytes = lx.string_expr();
+        } else {
+            const std::string w = lx.word();
+            if (w == "absent") {
+                st.snapshot = Step::Snapshot::absent;
+            } else if (w == "directory") {
+                st.snapshot = Step::Snapshot::directory;
+            } else {
+                throw ParseError("expected bytes, absent or directory");
+            }
+        }
+    } else {
+        throw ParseError("unknown directive '" + keyword + "'");
+    }
+    if (!lx.at_end()) throw ParseError("unexpected text at the end of the line");
+    return st;
+}
+
+template <class Fn>
+void for_each_line(std::string_view text, Fn fn) {
+    int number = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        ++number;
+        fn(number, text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+}
+
+bool is_comment(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && is_space(line[i])) ++i;
+    return i == line.size() || line[i] == '#';
+}
+
+std::string where(std::string_view name, int line) {
+    return std::string(name) + ":" + std::to_string(line) + ": ";
+}
+
+}  // namespace
+
+bool Case::has_tag(std::string_view tag) const {
+    for (const auto& t : tags) {
+        if (t == tag) return true;
+    }
+    return false;
+}
+
+std::string quote(std::string_view bytes) {
+    std::string out = "\"";
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '"': out += "\\\""; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c >= 0x20 && c <= 0x7E) {
+                    out += static_cast<char>(c);
+                } else {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                    out += hex;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+ParseResult parse_cases(std::string_view text, std::string_view name) {
+    ParseResult result;
+    Case* current = nullptr;
+    try {
+        for_each_line(text, [&](int number, std::string_view line) {
+            if (is_comment(line)) return;
+            try {
+                Lexer lx(line);
+                const std::string keyword = lx.word();
+                if (keyword == "case") {
+                    if (current) throw ParseError("'case' before 'end'");
+                    result.cases.emplace_back();
+                    current = &result.cases.back();
+                    current->id = lx.word();
+                    current->line = number;
+                    for (const Case& c : result.cases) {
+                        if (&c != current && c.id == current->id) {
+                            throw ParseError("duplicate case " + current->id);
+                        }
+                    }
+                    return;
+                }
+                if (!current) throw ParseError("'" + keyword + "' outside a case");
+                if (keyword == "end") {
+                    current = nullptr;
+                } else if (keyword == "title") {
+                    current->title = lx.rest();
+                } else if (keyword == "tags") {
+                    while (!lx.at_end()) current->tags.push_back(lx.word());
+                } else if (keyword == "setup") {
+                    Setup s;
+                    const std::string what = lx.word();
+                    s.location = lx.word();
+                    if (what == "dir") {
+                        s.is_dir = true;
+                    } else if (what == "file") {
+                        s.bytes = lx.string_expr();
+                        if (!lx.at_end()) {
+                            lx.expect("readonly");
+                            s.readonly = true;
+                        }
+                    } else {
+                        throw ParseError("unknown setup '" + what + "'");
+                    }
+                    if (!lx.at_end()) throw ParseError("unexpected text after setup");
+                    current->setups.push_back(std::move(s));
+                } else {
+                    Step st = parse_step(keyword, lx);
+                    st.line = number;
+                    st.source = std::string(line);
+                    current->steps.push_back(std::move(st));
+                }
+            } catch (const ParseError& e) {
+                throw ParseError(where(name, number) + e.what());
+            }
+        });
+        if (current) throw ParseError(std::string(name) + ": case " + current->id + " has no 'end'");
+    } catch (const ParseError& e) {
+        result.error = e.what();
+    }
+    return result;
+}
+
+std::string apply_overrides(std::vector<Case>& cases, std::string_view text,
+                            std::string_view name) {
+    Step* pending = nullptr;
+    int pending_line = 0;
+    try {
+        for_each_line(text, [&](int number, std::string_view line) {
+            if (is_comment(line)) return;
+            try {
+                Lexer lx(line);
+                const std::string keyword = lx.word();
+                if (keyword == "reason") {
+                    if (!pending) throw ParseError("'reason' without an override before it");
+                    pending->override_reason = lx.rest();
+                    if (pending->override_reason.empty()) throw ParseError("empty reason");
+                    pending = nullptr;
+                    return;
+                }
+                if (keyword != "override") throw ParseError("expected 'override' or 'reason'");
+                if (pending) throw ParseError("the override before this one has no reason");
+                const std::string id = lx.word();
+                const uint64_t index = lx.number();
+                Case* target = nullptr;
+                for (Case& c : cases) {
+                    if (c.id == id) target = &c;
+                }
+                if (!target) throw ParseError("no case " + id);
+                if (index < 1 || index > target->steps.size()) {
+                    throw ParseError("case " + id + " has no step " + std::to_string(index));
+                }
+                Step& step = target->steps[index - 1];
+                if (!step.override_reason.empty()) throw ParseError("step overridden twice");
+                const std::string keyword2 = lx.word();
+                Step replacement = parse_step(keyword2, lx);
+                if (replacement.inputs != step.inputs) {
+                    throw ParseError("step " + std::to_string(index) + " of " + id + " is '" +
+                                     step.inputs + "', not '" + replacement.inputs + "'");
+                }
+                replacement.line = step.line;
+                replacement.source = step.source;
+                step = std::move(replacement);
+                step.override_reason = "?";  // replaced by the reason line
+                pending = &step;
+                pending_line = number;
+            } catch (const ParseError& e) {
+                throw ParseError(where(name, number) + e.what());
+            }
+        });
+        if (pending) throw ParseError(where(name, pending_line) + "override without a reason");
+    } catch (const ParseError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+}  // namespace corpus
