@@ -1,0 +1,36 @@
+// The port I/O driver library: one-byte reads and writes at I/O port
+// addresses. Vestrel reaches the parallel-port registers only through these
+// functions. Three libraries provide them under one name:
+//   - the Windows driver library (DLPORTIO.dll; the first two functions only),
+//   - the Linux library libDlPortIO.so (dlportio_linux.cpp: ioperm, inb, outb),
+//   - the simulated device of the same name used by the tests and the demo
+//     (dlportio_sim.cpp).
+#pragma once
+
+#include <stdint.h>
+
+#ifdef _WIN32
+#define DLPORTIO_CALL __stdcall
+#else
+#define DLPORTIO_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// The byte read from I/O port `port` (only its low 16 bits address a port).
+unsigned char DLPORTIO_CALL DlPortReadPortUchar(uint32_t port);
+
+// Writes `value` to I/O port `port`.
+void DLPORTIO_CALL DlPortWritePortUchar(uint32_t port, unsigned char value);
+
+// Linux libraries only: the errno of the most recent access, 0 when that
+// access reached the port. A refused access never touches the hardware: a
+// refused write is dropped and a refused read returns 0x00 (a status byte
+// with the answer bit clear, never 0xFF, which would read as an answer).
+int DlPortLastError(void);
+
+#ifdef __cplusplus
+}
+#endif

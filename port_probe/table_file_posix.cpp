@@ -1,0 +1,3 @@
+#include "table_file.h"
+
+const char kTableFile[] = "./TROV.INI";
