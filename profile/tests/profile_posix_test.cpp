@@ -1,0 +1,355 @@
+// The Linux file layer: what a write guarantees on disk. Failures are caused
+// for real (missing folder, permissions as an ordinary user, a file-size
+// limit in a child process), and every failing row checks that the original
+// file is byte-identical and that no temporary file is left behind.
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "private_profile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// The account root uses to act as an ordinary user ("nobody").
+constexpr uid_t kOrdinaryUid = 65534;
+constexpr gid_t kOrdinaryGid = 65534;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "profile-file-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) std::abort();
+        path_ = pattern;
+        ::chmod(path_.c_str(), 0777);  // an ordinary user may work in it too
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(path_, fs::perms::all, ec);
+        for (const auto& e : fs::recursive_directory_iterator(path_, ec)) {
+            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+void put_file(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    ::chmod(path.c_str(), mode);
+}
+
+std::string get_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+mode_t mode_of(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Every name under a folder, recursively.
+std::set<std::string> listing(const std::string& dir) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+        names.insert(e.path().string());
+    }
+    return names;
+}
+
+struct ChildLimits {
+    bool ordinary_user = false;
+    rlim_t file_size_limit = RLIM_INFINITY;
+};
+
+// Runs fn in a child process under the given limits; returns its result, or
+// -1 when the child could not run it.
+int in_child(const ChildLimits& limits, const std::function<int()>& fn) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        if (limits.ordinary_user && ::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kOrdinaryGid) != 0 ||
+                ::setuid(kOrdinaryUid) != 0) {
+                ::_exit(250);
+            }
+        }
+        if (limits.file_size_limit != RLIM_INFINITY) {
+            ::signal(SIGXFSZ, SIG_IGN);  // the write gets EFBIG instead of a signal
+            const rlimit rl{limits.file_size_limit, limits.file_size_limit};
+            if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(251);
+        }
+        ::_exit(fn());
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status) >= 250 ? -1 : WEXITSTATUS(status);
+}
+
+// ---------------------------------------------------------------- failing writes
+
+struct FailRow {
+    const char* name;
+    std::function<void(const TempDir&)> setup;
+    std::string file;       // written, relative to the folder
+    std::string original;   // a file whose bytes must survive ("" = none)
+    ChildLimits limits;
+};
+
+void PrintTo(const FailRow& r, std::ostream* os) { *os << r.name; }
+
+class FailedWrite : public ::testing::TestWithParam<FailRow> {};
+
+TEST_P(FailedWrite, ReturnsZeroAndLeavesEverythingAsItWas) {
+    const FailRow& r = GetParam();
+    TempDir dir;
+    r.setup(dir);
+    const std::set<std::string> before = listing(dir.path());
+    const std::string original_bytes = r.original.empty() ? "" : get_file(dir / r.original);
+    const mode_t original_mode = r.original.empty() ? 0 : mode_of(dir / r.original);
+
+    const std::string target = dir / r.file;
+    const int ret = in_child(r.limits, [&] {
+        // A long value makes the new file larger than the size limit.
+        return WritePrivateProfileStringA("S", "k", std::string(100000, 'n').c_str(),
+                                          target.c_str());
+    });
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(listing(dir.path()), before) << "a file was created or left behind";
+    if (!r.original.empty()) {
+        EXPECT_EQ(get_file(dir / r.original), original_bytes);
+        EXPECT_EQ(mode_of(dir / r.original), original_mode);
+    }
+}
+
+const std::string kOriginal = "; keep me\r\n[S]\r\nk=old\r\n"s + std::string(40000, 'x') + "\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailedWrite,
+    ::testing::Values(
+        FailRow{"MissingFolder", [](const TempDir&) {}, "nodir/t.ini", "", {}},
+        FailRow{"FileIsNotAFile", [](const TempDir& d) { fs::create_directory(d / "t.ini"); },
+                "t.ini", "", {}},
+        FailRow{"ReadOnlyFile", [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0444); },
+                "t.ini", "t.ini", {true, RLIM_INFINITY}},
+        FailRow{"WriteOnlyFileCannotBeKept",
+                [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0222); }, "t.ini",
+                "t.ini", {true, RLIM_INFINITY}},
+        FailRow{"ReadOnlyFolder",
+                [](const TempDir& d) {
+                    fs::create_directory(d / "ro");
+                    put_file(d / "ro/t.ini", kOriginal, 0666);
+                    ::chmod((d / "ro").c_str(), 0555);
+                },
+                "ro/t.ini", "ro/t.ini", {true, RLIM_INFINITY}},
+        FailRow{"ReadOnlyFolderNewFile",
+                [](const TempDir& d) {
+                    fs::create_directory(d / "ro");
+                    ::chmod((d / "ro").c_str(), 0555);
+                },
+                "ro/new.ini", "", {true, RLIM_INFINITY}},
+        FailRow{"FileSizeLimit", [](const TempDir& d) { put_file(d / "t.ini", kOriginal); },
+                "t.ini", "t.ini", {false, 65536}},
+        FailRow{"FileSizeLimitThroughLink",
+                [](const TempDir& d) {
+                    put_file(d / "real.ini", kOriginal);
+                    fs::create_symlink("real.ini", d / "link.ini");
+                },
+                "link.ini", "real.ini", {false, 65536}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// ---------------------------------------------------------------- successful writes keep bytes
+
+struct KeepRow {
+    const char* name;
+    std::string before;
+    const char* section;
+    const char* key;
+    std::string value;
+    std::string after;
+};
+
+void PrintTo(const KeepRow& r, std::ostream* os) { *os << r.name; }
+
+class KeptBytes : public ::testing::TestWithParam<KeepRow> {};
+
+TEST_P(KeptBytes, OnlyTheNeededBytesChange) {
+    const KeepRow& r = GetParam();
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    if (!r.before.empty()) put_file(path, r.before);
+    EXPECT_EQ(WritePrivateProfileStringA(r.section, r.key, r.value.c_str(), path.c_str()), 1);
+    EXPECT_EQ(get_file(path), r.after);
+    EXPECT_EQ(listing(dir.path()), std::set<std::string>{path}) << "temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, KeptBytes,
+    ::testing::Values(
+        KeepRow{"NewFileUsesCrLf", "", "S", "k", "v", "[S]\r\nk=v\r\n"},
+        KeepRow{"LfFileKeepsLf", "[A]\nx=1\n\n[B]\ny=2\n", "B", "z", "3",
+                "[A]\nx=1\n\n[B]\ny=2\nz=3\n"},
+        KeepRow{"NulAndHighBytesKept", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=1\r\n"s,
+                "S", "j", "2", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=2\r\n"s},
+        KeepRow{"CommentsSpacingAndCaseKept",
+                "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  1 \r\n\r\n", "Vestrel",
+                "lptport", "2", "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  2 \r\n\r\n"},
+        KeepRow{"MegabyteValue", "[S]\r\nk=1\r\n", "S", "k", std::string(1 << 20, 'v'),
+                "[S]\r\nk=" + std::string(1 << 20, 'v') + "\r\n"},
+        KeepRow{"ValueEndingInLineFeed", "[Vestrel]\r\nLptPort=1\r\n", "Vestrel",
+                "FailureReason", "port = 1, addr = 888\n",
+                "[Vestrel]\r\nLptPort=1\r\nFailureReason=port = 1, addr = 888\n\r\n"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// ---------------------------------------------------------------- file identity
+
+TEST(FileLayer, KeepsPermissionBits) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    put_file(path, "[S]\r\nk=1\r\n", 0640);
+    ASSERT_EQ(WritePrivateProfileStringA("S", "k", "2", path.c_str()), 1);
+    EXPECT_EQ(mode_of(path) & 07777, 0640u);
+    EXPECT_EQ(get_file(path), "[S]\r\nk=2\r\n");
+}
+
+TEST(FileLayer, NewFileFollowsTheUmask) {
+    TempDir dir;
+    const mode_t old = ::umask(027);
+    const int ret = WritePrivateProfileStringA("S", "k", "v", (dir / "t.ini").c_str());
+    ::umask(old);
+    ASSERT_EQ(ret, 1);
+    EXPECT_EQ(mode_of(dir / "t.ini") & 07777, 0640u);
+}
+
+TEST(FileLayer, WritesThroughSymbolicLinksAndKeepsThem) {
+    TempDir dir;
+    fs::create_directory(dir / "real");
+    fs::create_directory(dir / "links");
+    put_file(dir / "real/t.ini", "[S]\nk=1\n");
+    fs::create_symlink("../real/t.ini", dir / "links/hop.ini");
+    fs::create_symlink("hop.ini", dir / "links/t.ini");  // a chain of two links
+    ASSERT_EQ(WritePrivateProfileStringA("S", "k", "2", (dir / "links/t.ini").c_str()), 1);
+    EXPECT_TRUE(S_ISLNK(mode_of(dir / "links/t.ini")));
+    EXPECT_EQ(fs::read_symlink(dir / "links/t.ini"), "hop.ini");
+    EXPECT_EQ(fs::read_symlink(dir / "links/hop.ini"), "../real/t.ini");
+    EXPECT_EQ(get_file(dir / "real/t.ini"), "[S]\nk=2\n");
+    const std::set<std::string> expected{dir / "real", dir / "real/t.ini", dir / "links",
+                                         dir / "links/hop.ini", dir / "links/t.ini"};
+    EXPECT_EQ(listing(dir.path()), expected);
+}
+
+TEST(FileLayer, DanglingLinkCreatesItsTarget) {
+    TempDir dir;
+    fs::create_symlink("made.ini", dir / "t.ini");
+    ASSERT_EQ(WritePrivateProfileStringA("S", "k", "v", (dir / "t.ini").c_str()), 1);
+    EXPECT_TRUE(S_ISLNK(mode_of(dir / "t.ini")));
+    EXPECT_EQ(get_file(dir / "made.ini"), "[S]\r\nk=v\r\n");
+}
+
+TEST(FileLayer, SameValueLeavesTheFileUntouched) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    put_file(path, "[S]\n k = v \n");
+    const timespec old_times[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+    struct stat before {};
+    ::stat(path.c_str(), &before);
+    ASSERT_EQ(WritePrivateProfileStringA("S", "K", "v", path.c_str()), 1);
+    struct stat after {};
+    ::stat(path.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000);
+}
+
+TEST(FileLayer, LongFileNameGetsATemporaryBesideIt) {
+    TempDir dir;
+    const std::string path = dir / std::string(250, 'n');
+    ASSERT_EQ(WritePrivateProfileStringA("S", "k", "1", path.c_str()), 1);
+    ASSERT_EQ(WritePrivateProfileStringA("S", "k", "2", path.c_str()), 1);
+    EXPECT_EQ(get_file(path), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(listing(dir.path()).size(), 1u);
+}
+
+TEST(FileLayer, NamesAreUsedAsGiven) {
+    TempDir dir;
+    char here[4096];
+    ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    fs::create_directory("sub");
+    const int bare = WritePrivateProfileStringA("S", "k", "bare", "t.ini");
+    const int backslash = WritePrivateProfileStringA("S", "k", "bs", "sub\\t.ini");
+    ASSERT_EQ(::chdir(here), 0);
+    EXPECT_EQ(bare, 1);
+    EXPECT_EQ(backslash, 1);
+    EXPECT_EQ(get_file(dir / "t.ini"), "[S]\r\nk=bare\r\n");
+    EXPECT_EQ(get_file(dir / "sub\\t.ini"), "[S]\r\nk=bs\r\n");
+    EXPECT_FALSE(fs::exists(dir / "sub/t.ini"));
+}
+
+// ---------------------------------------------------------------- reads of odd files
+
+struct OddRow {
+    const char* name;
+    std::function<void(const TempDir&)> setup;
+    bool ordinary_user;
+    std::string file = "t.ini";
+};
+
+void PrintTo(const OddRow& r, std::ostream* os) { *os << r.name; }
+
+class OddFileRead : public ::testing::TestWithParam<OddRow> {};
+
+TEST_P(OddFileRead, GivesTheDefaultAndCreatesNothing) {
+    const OddRow& r = GetParam();
+    TempDir dir;
+    r.setup(dir);
+    const std::set<std::string> before = listing(dir.path());
+    const std::string path = dir / r.file;
+    const int result = in_child({r.ordinary_user, RLIM_INFINITY}, [&] {
+        char buffer[16];
+        const uint32_t n = GetPrivateProfileStringA("S", "k", "dflt", buffer, sizeof buffer,
+                                                    path.c_str());
+        const unsigned v = GetPrivateProfileIntA("S", "k", 42, path.c_str());
+        return (n == 4 && std::string(buffer) == "dflt" && v == 42) ? 7 : 1;
+    });
+    EXPECT_EQ(result, 7);
+    EXPECT_EQ(listing(dir.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OddFileRead,
+    ::testing::Values(
+        OddRow{"Missing", [](const TempDir&) {}, false},
+        OddRow{"Directory", [](const TempDir& d) { fs::create_directory(d / "t.ini"); }, false},
+        OddRow{"Fifo", [](const TempDir& d) { ::mkfifo((d / "t.ini").c_str(), 0666); }, false},
+        OddRow{"Unreadable", [](const TempDir& d) { put_file(d / "t.ini", "[S]\nk=1\n", 0200); },
+               true},
+        OddRow{"MissingFolder", [](const TempDir&) {}, false, "nodir/t.ini"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace

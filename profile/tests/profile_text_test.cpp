@@ -1,0 +1,174 @@
+// The core without files: reading, integers and the exact bytes of writes,
+// for the rules the recorded corpus does not pin down (encodings, line-ending
+// styles, splice placement, edge sizes).
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "profile_text.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+std::string u16(const std::string& ascii) {  // UTF-16LE with mark, from ASCII
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+struct ReadRow {
+    const char* name;
+    std::string file;
+    const char* section;
+    const char* key;
+    const char* fallback;
+    uint32_t size;
+    uint32_t ret;
+    std::string text;
+};
+
+void PrintTo(const ReadRow& r, std::ostream* os) { *os << r.name; }
+
+class Read : public ::testing::TestWithParam<ReadRow> {};
+
+TEST_P(Read, CopiesValueOrDefault) {
+    const ReadRow& r = GetParam();
+    char buffer[64];
+    std::fill(std::begin(buffer), std::end(buffer), '\x7F');
+    const uint32_t ret =
+        profile_text::get_string(r.file, r.section, r.key, r.fallback, buffer, r.size);
+    EXPECT_EQ(ret, r.ret);
+    if (r.size > 0) {
+        EXPECT_EQ(std::string(buffer, ret), r.text);
+        EXPECT_EQ(buffer[ret], '\0');
+    }
+    EXPECT_EQ(buffer[r.size], '\x7F') << "wrote past the buffer";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Read,
+    ::testing::Values(
+        ReadRow{"SizeZeroWritesNothing", "[S]\r\nk=v\r\n", "S", "k", "d", 0, 0, ""},
+        ReadRow{"MixedLineEnds", "[S]\na=1\r\r\nb=2\rc=3", "S", "c", "d", 60, 1, "3"},
+        ReadRow{"EmptySectionNameReadsEmptyHeader", "k=top\r\n[]\r\nk=empty\r\n", "", "k", "d",
+                60, 5, "empty"},
+        ReadRow{"BlankOnlyHeaderIsEmptyName", "[  ]\r\nk=x\r\n", "", "k", "d", 60, 1, "x"},
+        ReadRow{"BracketLineWithEqualsIsKey", "[S]\r\n[x=1\r\n", "S", "[x", "d", 60, 1, "1"},
+        ReadRow{"NulEndsKeyName", "[S]\r\nk\0z=1\r\n"s, "S", "k", "d", 60, 1, "1"},
+        ReadRow{"NulEndsSectionName", "[S\0x]\r\nk=1\r\n"s, "S", "k", "d", 60, 1, "1"},
+        ReadRow{"SectionEndsAtNextHeader", "[S]\r\n[T]\r\nk=1\r\n", "S", "k", "d", 60, 1, "d"},
+        ReadRow{"DefaultOfSpacesIsEmpty", "", "S", "k", "   ", 60, 0, ""},
+        ReadRow{"QuotedDefaultCut", "", "S", "k", "\"abcdef\"", 4, 3, "abc"},
+        ReadRow{"QuotedValueExactFit", "[S]\r\nk='xyz'\r\n", "S", "k", "d", 4, 3, "xyz"},
+        ReadRow{"Utf16Value", u16("[S]\r\nk=hello\r\n"), "S", "K", "d", 60, 5, "hello"},
+        ReadRow{"Utf16UnmappableIsQuestionMark",
+                "\xFF\xFE[\0S\0]\0\n\0k\0=\0\x42\x04\xAC\x20\n\0"s, "S", "k", "d", 60, 2,
+                "?\x80"},
+        ReadRow{"Utf16HighLetterName", "\xFF\xFE[\0\xE9\0]\0\n\0k\0=\0\x31\0"s, "\xE9", "k",
+                "d", 60, 1, "1"},
+        ReadRow{"Utf16OddTrailingByteIgnored", u16("[S]\nk=1") + "\x33", "S", "k", "d", 60, 1,
+                "1"},
+        ReadRow{"MarkOnlyFileIsEmpty", "\xFF\xFE", "S", "k", "dflt", 60, 4, "dflt"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct IntRow {
+    const char* value;
+    int fallback;
+    uint32_t expected;
+};
+
+void PrintTo(const IntRow& r, std::ostream* os) { *os << r.value; }
+
+class Int : public ::testing::TestWithParam<IntRow> {};
+
+TEST_P(Int, ConvertsLikeTheSystem) {
+    const IntRow& r = GetParam();
+    SCOPED_TRACE(std::string("value: ") + r.value);
+    const std::string file = std::string("[I]\r\nv=") + r.value + "\r\n";
+    EXPECT_EQ(profile_text::get_int(file, "I", "v", r.fallback), r.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Int,
+    ::testing::Values(IntRow{"-0x10", 1, 0xFFFFFFF0u}, IntRow{"+-5", 1, 0},
+                      IntRow{"0x", 1, 0}, IntRow{"0b102", 1, 2}, IntRow{"0o8", 1, 0},
+                      IntRow{"\" 17\"", 1, 17}, IntRow{"2147483648", 1, 2147483648u},
+                      IntRow{"-2147483648", 1, 2147483648u}, IntRow{"0xfFfF", 1, 65535},
+                      IntRow{"''", 9, 9}, IntRow{"\"", 9, 0},
+                      IntRow{"00000000000000000000000000012", 1, 12},
+                      IntRow{"000000000000000000000000000012", 1, 1}));
+
+struct WriteRow {
+    const char* name;
+    std::string before;
+    const char* section;
+    const char* key;
+    std::string value;
+    std::string after;
+};
+
+void PrintTo(const WriteRow& r, std::ostream* os) { *os << r.name; }
+
+class Write : public ::testing::TestWithParam<WriteRow> {};
+
+TEST_P(Write, ProducesExactBytes) {
+    const WriteRow& r = GetParam();
+    const std::string got = profile_text::put_string(r.before, r.section, r.key, r.value);
+    EXPECT_EQ(got, r.after);
+    // The splice describes the same result, and "nothing to change" exactly
+    // when the bytes are unchanged.
+    profile_text::Splice s;
+    const bool changed = profile_text::plan_put(r.before, r.section, r.key, r.value, s);
+    EXPECT_EQ(changed, r.after != r.before);
+    if (changed) {
+        std::string applied = r.before;
+        applied.replace(s.offset, s.length, s.bytes);
+        EXPECT_EQ(applied, r.after);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Write,
+    ::testing::Values(
+        WriteRow{"LfFileNewKey", "[S]\na=1\n[T]\nb=2\n", "S", "c", "3",
+                 "[S]\na=1\nc=3\n[T]\nb=2\n"},
+        WriteRow{"LfFileNewSectionNoFinalBreak", "[S]\na=1", "T", "b", "2",
+                 "[S]\na=1\n[T]\nb=2\n"},
+        WriteRow{"LfFileNewKeyAfterLastLineWithoutBreak", "[S]\na=1", "S", "b", "2",
+                 "[S]\na=1\nb=2\n"},
+        WriteRow{"NewKeyBeforeTrailingBlankLines", "[S]\r\na=1\r\n\r\n\r\n", "S", "b", "2",
+                 "[S]\r\na=1\r\nb=2\r\n\r\n\r\n"},
+        WriteRow{"NewKeyInEmptySectionFollowedByBlank", "[S]\r\n\r\n[T]\r\n", "S", "b", "2",
+                 "[S]\r\nb=2\r\n\r\n[T]\r\n"},
+        WriteRow{"OtherLinesKeepNulAndHighBytes",
+                 "; \xE9\xFF\0\x80\r\n[S]\r\nz=\x81\0\x9D\r\nk=old\r\n"s, "S", "k", "new",
+                 "; \xE9\xFF\0\x80\r\n[S]\r\nz=\x81\0\x9D\r\nk=new\r\n"s},
+        WriteRow{"ShorterValue", "[S]\r\nk=longer value\r\nn=1\r\n", "S", "k", "x",
+                 "[S]\r\nk=x\r\nn=1\r\n"},
+        WriteRow{"SameValueUnchanged", "[S]\r\n k = v \r\n", "S", "K", "v", "[S]\r\n k = v \r\n"},
+        WriteRow{"SameValueQuotedIsRewritten", "[S]\r\nk='v'\r\n", "S", "k", "v",
+                 "[S]\r\nk=v\r\n"},
+        WriteRow{"EmptyValueOverBlankValue", "[S]\r\nk=  \r\n", "S", "k", "", "[S]\r\nk=  \r\n"},
+        WriteRow{"ValueIntoBlankValueKeepsTrailingBlanks", "[S]\r\nk=  \r\n", "S", "k", "x",
+                 "[S]\r\nk=x  \r\n"},
+        WriteRow{"KeyBeforeAnyHeaderIsNotTheSectionsKey", "k=top\r\n[S]\r\n", "S", "k", "v",
+                 "k=top\r\n[S]\r\nk=v\r\n"},
+        WriteRow{"LfValueThenNewKeyKeepsTheLf", "[S]\r\nr=done\n\r\n", "S", "n", "1",
+                 "[S]\r\nr=done\n\r\nn=1\r\n"},
+        WriteRow{"LongValue", "[S]\r\nk=1\r\n", "S", "k", std::string(100000, 'x'),
+                 "[S]\r\nk=" + std::string(100000, 'x') + "\r\n"},
+        WriteRow{"Utf16NewSection", u16("[S]\r\nk=v\r\n"), "T", "n", "\xE9",
+                 u16("[S]\r\nk=v\r\n[T]\r\nn=") + "\xE9\0\r\0\n\0"s},
+        WriteRow{"Utf16Replace", u16("[S]\r\nk=old\r\nz=1\r\n"), "S", "k", "\x80",
+                 u16("[S]\r\nk=") + "\xAC\x20"s + u16("\r\nz=1\r\n").substr(2)},
+        WriteRow{"Utf16KeepsUnmappableCharacters",
+                 "\xFF\xFE;\0\x42\x04\n\0[\0S\0]\0\n\0k\0=\0\x31\0\n\0"s, "S", "k", "2",
+                 "\xFF\xFE;\0\x42\x04\n\0[\0S\0]\0\n\0k\0=\0\x32\0\n\0"s}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace

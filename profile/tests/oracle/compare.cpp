@@ -32,7 +32,13 @@ bool wine_quoted_off_by_one(const File& before, const Operation& op, const Outco
            before->find('\'' + value + '\'') != std::string::npos;
 }
 
-Comparison fault(std::string what) { return {Verdict::fault, std::move(what)}; }
+Comparison fault(std::string kind, std::string detail) {
+    return {Verdict::fault, std::move(kind), std::move(detail)};
+}
+
+bool only_spaces(const std::string& s) {
+    return !s.empty() && s.find_first_not_of(' ') == std::string::npos;
+}
 
 }  // namespace
 
@@ -45,21 +51,22 @@ Comparison compare(const File& before, const Operation& op, const Outcome& ours,
             return {};
         }
         if (wine_quoted_off_by_one(before, op, ours, theirs)) {
-            return {Verdict::documented, "Wine returns a quoted value of size - 1 one short"};
+            return {Verdict::documented, "Wine returns a quoted value of size - 1 one short", {}};
         }
-        return fault("get: ours " + std::to_string(ours.result) + " " + show(ours.buffer) +
+        return fault(only_spaces(op.text) ? "get with a default of spaces only" : "get",
+                     "ours " + std::to_string(ours.result) + " " + show(ours.buffer) +
                      (ours.overrun ? " OVERRUN" : "") + ", system " + std::to_string(theirs.result) +
                      " " + show(theirs.buffer) + (theirs.overrun ? " OVERRUN" : ""));
     case Kind::get_int:
         if (ours.result == theirs.result) return {};
-        return fault("int: ours " + std::to_string(ours.result) + ", system " +
+        return fault("int", "ours " + std::to_string(ours.result) + ", system " +
                      std::to_string(theirs.result));
     case Kind::put_string:
         break;
     }
 
     if (theirs.result != 1 || !theirs.file_after) {
-        return fault("write: the system's write failed");
+        return fault("write failed", "the system's write failed");
     }
     const std::string& mine = *ours.file_after;
     const std::string& wine = *theirs.file_after;
@@ -77,7 +84,8 @@ Comparison compare(const File& before, const Operation& op, const Outcome& ours,
             const std::string a = value_of(mine, s, k, found_mine);
             const std::string b = value_of(wine, s, k, found_wine);
             if (a != b || found_mine != found_wine) {
-                return fault("write: [" + s + "] " + k + " reads back as " +
+                return fault("write: a value reads back differently",
+                             "[" + s + "] " + k + " reads back as " +
                              (found_mine ? show(a) : std::string("missing")) + " from ours, " +
                              (found_wine ? show(b) : std::string("missing")) +
                              " from the system's; ours " + show(mine, 400) + ", system " +
@@ -87,9 +95,10 @@ Comparison compare(const File& before, const Operation& op, const Outcome& ours,
     }
     const bool tidy = !before || is_tidy(*before);
     if (tidy) {
-        return fault("write to a tidy file: ours " + show(mine, 400) + ", system " + show(wine, 400));
+        return fault("write to a tidy file: other bytes",
+                     "ours " + show(mine, 400) + ", system " + show(wine, 400));
     }
-    return {Verdict::documented, "Wine rewrites an untidy file whole; we edit in place"};
+    return {Verdict::documented, "Wine rewrites an untidy file whole; we edit in place", {}};
 }
 
 }  // namespace oracle

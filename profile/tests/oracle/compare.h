@@ -12,7 +12,8 @@ enum class Verdict { agree, documented, fault };
 
 struct Comparison {
     Verdict verdict = Verdict::agree;
-    std::string what;  // documented: which difference; fault: what differs
+    std::string what;    // documented: which difference; fault: its kind
+    std::string detail;  // fault: both results
 };
 
 // `before` is the file the operation ran on; for writes the values of every
