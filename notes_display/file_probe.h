@@ -1,0 +1,15 @@
+// "Can this name be opened for an attribute query?"
+//
+// The existence test behind PNFileAvailable. It opens the named file as an
+// existing file (never creating it) without asking for read or write access,
+// and closes it again at once: nothing is read and no descriptor or handle is
+// left open. A directory does not count as a file.
+#pragma once
+
+namespace quorle {
+
+// True when `file_name` (not null) names an existing file other than a
+// directory that can be opened for an attribute query.
+bool file_can_be_opened(const char* file_name);
+
+}  // namespace quorle

@@ -1,0 +1,35 @@
+# Checks the built library's dynamic symbol table and dependencies.
+#   -DLIBRARY=<path> -DSONAME=<expected> -DNM=<nm> -DREADELF=<readelf>
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(exported)
+foreach(line IN LISTS lines)
+  # "<address> <type> <name>"
+  string(REGEX REPLACE "^[0-9a-fA-F]+ " "" entry "${line}")
+  list(APPEND exported "${entry}")
+endforeach()
+list(SORT exported)
+if(NOT exported STREQUAL "T PNDisplayFile;T PNFileAvailable")
+  message(FATAL_ERROR "exported symbols are:\n${symbols}\nexpected exactly PNDisplayFile and PNFileAvailable")
+endif()
+
+execute_process(COMMAND ${READELF} -d ${LIBRARY}
+  OUTPUT_VARIABLE dynamic RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
+endif()
+if(NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[${SONAME}\\]")
+  message(FATAL_ERROR "SONAME is not ${SONAME}:\n${dynamic}")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[([^]]+)\\]" needed "${dynamic}")
+foreach(entry IN LISTS needed)
+  if(entry MATCHES "stdc\\+\\+|libgcc_s")
+    message(FATAL_ERROR "the C++ runtime must not be a dependency: ${entry}")
+  endif()
+endforeach()
+message(STATUS "exports: ${exported}")
