@@ -25,6 +25,7 @@
 #include "private_profile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -33,7 +34,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -41,11 +41,75 @@
 
 namespace {
 
-// File contents without zero-filling the buffer first.
-struct Bytes {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-    std::string_view view() const { return {data.get(), size}; }
+// A buffer for a file's contents, in pages mapped for it alone (never
+// zero-filled by us, returned to the system as a whole).
+class Bytes {
+public:
+    Bytes() = default;
+    ~Bytes() { release(); }
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+
+    // Room for at least `needed` bytes, keeping the current contents. Grows
+    // with some slack, so that a file growing by a line does not remap.
+    bool reserve(std::size_t needed) {
+        if (needed <= capacity_) return true;
+        std::size_t capacity = needed + needed / 4;
+        capacity = (capacity + 0xFFFF) & ~static_cast<std::size_t>(0xFFFF);
+        void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                         -1, 0);
+        if (p == MAP_FAILED) return false;
+        if (size_ > 0) std::memcpy(p, data_, size_);
+        const std::size_t size = size_;
+        release();
+        data_ = static_cast<char*>(p);
+        capacity_ = capacity;
+        size_ = size;
+        return true;
+    }
+    void release() {
+        if (data_) ::munmap(data_, capacity_);
+        data_ = nullptr;
+        capacity_ = 0;
+        size_ = 0;
+    }
+    char* data() { return data_; }
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    void set_size(std::size_t n) { size_ = n; }
+    std::string_view view() const { return {data_ ? data_ : "", size_}; }
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Each thread reuses one buffer from call to call. Memory the process has
+// just been given is slow to fill the first time (page faults; on virtual
+// machines much more so than the copy itself), so reading a large file into
+// reused pages is several times faster. Buffers above kKeepAtMost are given
+// back after the call; below it the buffer stays, sized to the largest file
+// this thread has read.
+constexpr std::size_t kKeepAtMost = std::size_t{64} << 20;
+
+class ScratchBuffer {
+public:
+    ScratchBuffer() : bytes_(slot()) { bytes_.set_size(0); }
+    ~ScratchBuffer() {
+        if (bytes_.capacity() > kKeepAtMost) bytes_.release();
+        bytes_.set_size(0);
+    }
+    ScratchBuffer(const ScratchBuffer&) = delete;
+    ScratchBuffer& operator=(const ScratchBuffer&) = delete;
+    Bytes& get() { return bytes_; }
+
+private:
+    static Bytes& slot() {
+        thread_local Bytes buffer;
+        return buffer;
+    }
+    Bytes& bytes_;
 };
 
 class Fd {
@@ -80,34 +144,29 @@ ReadStatus read_file(const char* path, Bytes& out, struct stat& st) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return ReadStatus::failed;
     }
-    std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
-    out.data.reset(new char[capacity]);
-    out.size = 0;
+    out.set_size(0);
+    if (!out.reserve(static_cast<std::size_t>(st.st_size) + 1)) return ReadStatus::failed;
     for (;;) {
-        if (out.size == capacity) {  // the file grew while we read it
-            std::unique_ptr<char[]> bigger(new char[capacity * 2]);
-            std::memcpy(bigger.get(), out.data.get(), out.size);
-            out.data = std::move(bigger);
-            capacity *= 2;
+        if (out.size() == out.capacity() && !out.reserve(out.capacity() * 2)) {
+            return ReadStatus::failed;  // the file grew while we read it, and no room
         }
-        const ssize_t got = ::read(fd.get(), out.data.get() + out.size, capacity - out.size);
+        const ssize_t got =
+            ::read(fd.get(), out.data() + out.size(), out.capacity() - out.size());
         if (got < 0) {
             if (errno == EINTR) continue;
             return ReadStatus::failed;
         }
         if (got == 0) return ReadStatus::ok;
-        out.size += static_cast<std::size_t>(got);
+        out.set_size(out.size() + static_cast<std::size_t>(got));
     }
 }
 
 // The bytes a read sees: empty for a missing, unreadable or odd file.
-Bytes read_for_lookup(const char* path) {
-    Bytes b;
+void read_for_lookup(const char* path, Bytes& b) {
     struct stat st {};
     const int saved = errno;
-    if (read_file(path, b, st) != ReadStatus::ok) b.size = 0;
+    if (read_file(path, b, st) != ReadStatus::ok) b.set_size(0);
     errno = saved;
-    return b;
 }
 
 std::string folder_of(const std::string& path) {
@@ -177,7 +236,8 @@ bool write_profile(const char* section, const char* key, const char* value, cons
     std::string target;
     if (!resolve_links(file, target)) return false;
 
-    Bytes old;
+    ScratchBuffer buffer;
+    Bytes& old = buffer.get();
     struct stat st {};
     const ReadStatus status = read_file(target.c_str(), old, st);
     if (status == ReadStatus::failed) return false;
@@ -222,14 +282,16 @@ extern "C" {
 
 uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_value,
                                   char* buffer, uint32_t size, const char* file) {
-    const Bytes bytes = read_for_lookup(file);
-    return profile_text::get_string(bytes.view(), section, key, default_value, buffer, size);
+    ScratchBuffer bytes;
+    read_for_lookup(file, bytes.get());
+    return profile_text::get_string(bytes.get().view(), section, key, default_value, buffer, size);
 }
 
 unsigned GetPrivateProfileIntA(const char* section, const char* key, int default_value,
                                const char* file) {
-    const Bytes bytes = read_for_lookup(file);
-    return profile_text::get_int(bytes.view(), section, key, default_value);
+    ScratchBuffer bytes;
+    read_for_lookup(file, bytes.get());
+    return profile_text::get_int(bytes.get().view(), section, key, default_value);
 }
 
 int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
