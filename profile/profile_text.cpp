@@ -156,6 +156,10 @@ struct Lookup {
     // of the line's text.
     std::size_t value_begin = 0;
     std::size_t value_end = 0;
+    // End of the value as a write replaces it: value_end, or past the line
+    // break that a value written with its own trailing CR or LF left before
+    // the entry's CR LF (that break belongs to the value).
+    std::size_t stored_end = 0;
     // Section found, key not: where a new key line goes (after the section's
     // last non-blank line) and whether that line still needs a line break.
     std::size_t insert_at = 0;
@@ -175,6 +179,7 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
         const std::size_t ls = i;
         const std::size_t le = breaks.next(ls);
         std::size_t next = le;
+        bool own_break = false;
         if (le < n) {
             Break kind;
             if (d[le] == U('\r') && le + 1 < n && d[le + 1] == U('\n')) {
@@ -186,7 +191,10 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
                 // A value written with its own trailing line break is followed
                 // by the CR LF that ends its entry: the two belong together, so
                 // a key added after this line goes after both.
-                if (next + 1 < n && d[next] == U('\r') && d[next + 1] == U('\n')) next += 2;
+                if (next + 1 < n && d[next] == U('\r') && d[next + 1] == U('\n')) {
+                    next += 2;
+                    own_break = true;
+                }
             }
             if (r.first_break == Break::none) r.first_break = kind;
         }
@@ -236,6 +244,7 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
                     r.value_begin = te;
                 }
                 r.value_end = te;
+                r.stored_end = (r.key_has_equals && own_break) ? le + 1 : te;
                 return r;
             }
         }
@@ -328,10 +337,10 @@ bool plan_put_units(std::basic_string_view<U> text, std::string_view section,
     if (r.key_found) {
         if (r.key_has_equals) {
             const std::basic_string_view<U> old =
-                text.substr(r.value_begin, r.value_end - r.value_begin);
+                text.substr(r.value_begin, r.stored_end - r.value_begin);
             if (old == std::basic_string_view<U>(val)) return false;
             offset = r.value_begin;
-            length = r.value_end - r.value_begin;
+            length = r.stored_end - r.value_begin;
             insert = val;
         } else {
             offset = r.value_end;
