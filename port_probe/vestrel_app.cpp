@@ -17,7 +17,7 @@ const char kMissingArgument[] = "Error: Give ini-file name as command line param
 // read up to the first other character, 0 without leading digits. Values
 // beyond the 32-bit range are clamped.
 int32_t decimal_value(const char* text) {
-    const long value = std::strtol(text, nullptr, 10);
+    const long long value = std::strtoll(text, nullptr, 10);
     if (value > INT32_MAX) return INT32_MAX;
     if (value < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(value);
