@@ -9,8 +9,10 @@
 //       when the file, section or key is missing, into buffer: at most size - 1
 //       characters, always terminated (when size > 0). Returns the number of
 //       characters copied, without the terminator.
-//   GetPrivateProfileIntA     the value read as an integer (decimal, with wrap-
-//       around modulo 2^32), or the default when the entry is missing.
+//   GetPrivateProfileIntA     the value read as an integer (decimal, or after a
+//       lower-case 0x, 0o or 0b prefix; an optional sign; wrap-around modulo
+//       2^32; a value without leading digits gives 0), or the default when the
+//       entry is missing or empty.
 //   WritePrivateProfileStringA  sets [section] key = value, creating the file,
 //       section and key as needed. Returns 1 on success, 0 on failure; a failed
 //       write leaves the file as it was.

@@ -256,8 +256,8 @@ bool write_profile(const char* section, const char* key, const char* value, cons
     if (exists) {
         // Owner first: a change of owner clears the set-id bits.
         if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
-            // Only the owner or root may give a file away; a file of our own
-            // or in our group is kept as it was.
+            // Only root may give a file to another owner; otherwise the new
+            // file is ours, as with any program that saves by renaming.
         }
         ok = ::fchmod(fd.get(), st.st_mode & 07777) == 0;
     }
