@@ -1,7 +1,7 @@
 // The port I/O driver library: one-byte reads and writes at I/O port
 // addresses. Vestrel reaches the parallel-port registers only through these
 // functions. Three libraries provide them under one name:
-//   - the Windows driver library (DLPORTIO.dll; the first two functions only),
+//   - the Windows driver library (DlPortIO.dll; the first two functions only),
 //   - the Linux library libDlPortIO.so (dlportio_linux.cpp: ioperm, inb, outb),
 //   - the simulated device of the same name used by the tests and the demo
 //     (dlportio_sim.cpp).
