@@ -156,9 +156,9 @@ struct Lookup {
     // of the line's text.
     std::size_t value_begin = 0;
     std::size_t value_end = 0;
-    // End of the value as a write replaces it: value_end, or past the line
-    // break that a value written with its own trailing CR or LF left before
-    // the entry's CR LF (that break belongs to the value).
+    // End of the value as a write replaces it: value_end, or past the LF
+    // that a value written with its own final LF left before the entry's
+    // CR LF (that LF belongs to the value; an empty value has none).
     std::size_t stored_end = 0;
     // Section found, key not: where a new key line goes (after the section's
     // last non-blank line) and whether that line still needs a line break.
@@ -188,10 +188,11 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
             } else {
                 kind = d[le] == U('\r') ? Break::cr : Break::lf;
                 next = le + 1;
-                // A value written with its own trailing line break is followed
-                // by the CR LF that ends its entry: the two belong together, so
-                // a key added after this line goes after both.
-                if (next + 1 < n && d[next] == U('\r') && d[next + 1] == U('\n')) {
+                // A value written with its own final LF is followed by the
+                // CR LF that ends its entry: LF CR LF. The two belong
+                // together, so a key added after this line goes after both.
+                if (kind == Break::lf && next + 1 < n && d[next] == U('\r') &&
+                    d[next + 1] == U('\n')) {
                     next += 2;
                     own_break = true;
                 }
@@ -244,7 +245,8 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
                     r.value_begin = te;
                 }
                 r.value_end = te;
-                r.stored_end = (r.key_has_equals && own_break) ? le + 1 : te;
+                r.stored_end =
+                    (r.key_has_equals && own_break && r.value_begin < te) ? le + 1 : te;
                 return r;
             }
         }
@@ -336,9 +338,12 @@ bool plan_put_units(std::basic_string_view<U> text, std::string_view section,
     const Lookup<U> r = find_entry<U>(text.data(), text.size(), sec, k);
     if (r.key_found) {
         if (r.key_has_equals) {
-            const std::basic_string_view<U> old =
+            // Nothing to do when the value is already stored, with or
+            // without its own final LF.
+            const std::basic_string_view<U> stored =
                 text.substr(r.value_begin, r.stored_end - r.value_begin);
-            if (old == std::basic_string_view<U>(val)) return false;
+            const std::basic_string_view<U> read = stored.substr(0, r.value_end - r.value_begin);
+            if (stored == val || read == val) return false;
             offset = r.value_begin;
             length = r.stored_end - r.value_begin;
             insert = val;
