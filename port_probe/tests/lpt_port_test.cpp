@@ -232,34 +232,6 @@ INSTANTIATE_TEST_SUITE_P(Ports, State,
                                            StateCase{2, {957, 958, 956, 956, 1, 0x08}},
                                            StateCase{3, {633, 634, 632, 632, 2, 0x08}}));
 
-// --- refused access ---------------------------------------------------------
-
-struct RefusalCase {
-    const char* name;
-    int error;
-    const char* reason;
-};
-
-void PrintTo(const RefusalCase& row, std::ostream* out) { *out << row.name; }
-
-class Refusal : public PortLayer, public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(Refusal, FailsAtTheFirstRefusedAccessAndSaysWhy) {
-    dlportio_sim::set_refusal(GetParam().error);
-
-    EXPECT_EQ(init_parallel_port(1, message_, sizeof message_), 0);
-
-    EXPECT_EQ(std::string(message_), std::string("No access to I/O port 890 (0x37A) of LPT1: ") + GetParam().reason +
-                                         ". Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel");
-    EXPECT_EQ(recorded(), std::vector<std::string>{"W 890 0x04 refused"});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Errors, Refusal,
-    ::testing::Values(RefusalCase{"EPERM", EPERM, "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down)"},
-                      RefusalCase{"ENOSYS", ENOSYS, "this kernel or machine has no ioperm support"}),
-    RowName());
-
 // --- short message buffers --------------------------------------------------
 
 struct BufferCase {

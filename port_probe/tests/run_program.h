@@ -10,7 +10,9 @@ struct ProgramRun {
     std::string standard_error;
 };
 
-// Runs `program` with `arguments` (each one argument of its own) in the
+// Runs `program` with `arguments` (each one argument of its own; on Windows
+// they are joined with single blanks, unquoted, into the command line, and a
+// program named without a folder is the one beside the test program) in the
 // current working folder, with this process's environment plus `environment`
 // ("NAME=value" entries, replacing same-named ones), and waits for it.
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& arguments,

@@ -2,6 +2,7 @@
 // checks everything it leaves behind: the request file's result keys, the
 // base-address table, the run log, the register accesses, its output and
 // its exit status.
+#include "platform_expectations.h"
 #include "private_profile.h"
 #include "run_program.h"
 #include "temp_folder.h"
@@ -10,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -20,7 +23,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const char kRequest[] = "request.ini";
+// The request file is named with its folder: on Windows the profile
+// functions look for a bare name in the Windows folder.
+const char kRequestName[] = "request.ini";
+const char kRequest[] = "./request.ini";
 const char kTable[] = "TROV.INI";
 const char kAccessRecord[] = "accesses.txt";
 
@@ -29,8 +35,7 @@ const char kInit[] = "init_parallel_port";
 const char kWriteIni[] = "CVestrelApp::WriteIniFile";
 const char kNoAnswer[] = "Roduroz does not answer! Connect the parallel cable to PC";
 const char kBadPort[] = "Allowed parallel ports are LPT1...LPT3";
-const char kMissingPort[] = "File:request.ini does not contain Entry:LptPort or Section:Vestrel ";
-const char kMissingArgument[] = "Vestrel: Error: Give ini-file name as command line parameter!\n";
+const char kMissingPort[] = "File:./request.ini does not contain Entry:LptPort or Section:Vestrel ";
 
 std::string summary(const std::string& request, int port, unsigned base) {
     return request + ": port = " + std::to_string(port) + ", addr = " + std::to_string(base) + "\n";
@@ -79,9 +84,28 @@ Lines table_entries() {
     return values;
 }
 
+// A file written in text mode, with the platform's line ends turned back
+// into line feeds; nothing when it cannot be read. A bare line feed (not the
+// platform's line end) stays as a stray character and fails the comparison.
+std::optional<std::string> read_text_file(const char* path) {
+    auto text = read_file(path);
+    if (!text || std::string(kTextLineEnd) == "\n") return text;
+    std::string converted;
+    for (std::size_t at = 0; at < text->size();) {
+        if (text->compare(at, std::strlen(kTextLineEnd), kTextLineEnd) == 0) {
+            converted += '\n';
+            at += std::strlen(kTextLineEnd);
+        } else {
+            converted += (*text)[at] == '\n' ? '\x01' : (*text)[at];
+            ++at;
+        }
+    }
+    return converted;
+}
+
 Lines file_lines(const char* path) {
     Lines lines;
-    std::istringstream in(read_file(path).value_or(""));
+    std::istringstream in(read_text_file(path).value_or(""));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
@@ -119,7 +143,7 @@ protected:
     }
 
     static void expect_log(const char* path, const Lines& entries) {
-        const auto log = read_file(path);
+        const auto log = read_text_file(path);
         ASSERT_TRUE(log.has_value()) << "no run log";
         EXPECT_TRUE(std::regex_match(*log, std::regex(log_pattern(entries)))) << "log was:\n" << *log;
     }
@@ -197,6 +221,8 @@ class Outcome : public EndToEnd, public ::testing::WithParamInterface<OutcomeCas
 
 TEST_P(Outcome, RequestTableLogAndRegisters) {
     const auto& row = GetParam();
+    if (row.refusal[0] != '\0' && !kDriverReportsRefusal)
+        GTEST_SKIP() << "this platform's driver library has no error query: no refusal to report";
     write_file(kRequest, row.request);
     if (!row.table.empty()) write_file(kTable, row.table);
     const std::string date = today();
@@ -209,7 +235,7 @@ TEST_P(Outcome, RequestTableLogAndRegisters) {
         EXPECT_FALSE(read_file("run.log").has_value()) << "a log was written";
     } else {
         expect_log("run.log", row.log);
-        const std::string log = read_file("run.log").value_or("");
+        const std::string log = read_text_file("run.log").value_or("");
         EXPECT_TRUE(log.compare(1, date.size(), date) == 0 || log.compare(1, date.size(), today()) == 0)
             << "the first time stamp is not today's date as MM/DD/YY: " << log.substr(1, 17);
     }
@@ -239,6 +265,9 @@ class Naming : public EndToEnd, public ::testing::WithParamInterface<NamingCase>
 
 TEST_P(Naming, RequestFileTakenVerbatim) {
     const auto& row = GetParam();
+    if (row.request_file.find('"') != std::string::npos && !kFileNamesMayHoldQuotes)
+        GTEST_SKIP() << "file names cannot hold double quotes here; the quoted name is checked by the "
+                        "command-line launcher tests";
     write_file(row.request_file, "[Vestrel]\nLptPort=1\n");
 
     expect_quiet_exit(vestrel(row.arguments));
@@ -248,8 +277,9 @@ TEST_P(Naming, RequestFileTakenVerbatim) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, Naming,
                          ::testing::Values(NamingCase{"quotes_kept", {"\"req.ini\""}, "\"req.ini\""},
-                                           NamingCase{"arguments_joined_by_blank", {"my", "req.ini"}, "my req.ini"},
-                                           NamingCase{"leading_blank_arguments_skipped", {"", " ", "req.ini"}, "req.ini"}),
+                                           NamingCase{"arguments_joined_by_blank", {"./my", "req.ini"}, "./my req.ini"},
+                                           NamingCase{"leading_blank_arguments_skipped", {"", " ", "./req.ini"},
+                                                      "./req.ini"}),
                          RowName());
 
 // --- no request file name --------------------------------------------------
@@ -263,9 +293,9 @@ TEST_P(MissingArgument, ShowsMessageAndTouchesNothing) {
     const ProgramRun run = vestrel(GetParam());
 
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.standard_error, kMissingArgument);
+    EXPECT_EQ(run.standard_error, kMissingArgumentConsoleText);
     EXPECT_EQ(run.standard_output, "");
-    EXPECT_EQ(folder_.entries(), std::set<std::string>{kRequest});
+    EXPECT_EQ(folder_.entries(), std::set<std::string>{kRequestName});
     EXPECT_EQ(read_file(kRequest), request);
 }
 
@@ -275,9 +305,9 @@ INSTANTIATE_TEST_SUITE_P(Arguments, MissingArgument,
 // --- single cases -----------------------------------------------------------
 
 TEST_F(EndToEnd, MissingRequestFileIsCreatedWithTheResult) {
-    expect_quiet_exit(vestrel({"absent.ini"}));
+    expect_quiet_exit(vestrel({"./absent.ini"}));
 
-    expect_result("absent.ini", "Failed", "File:absent.ini does not contain Entry:LptPort or Section:Vestrel ");
+    expect_result("./absent.ini", "Failed", "File:./absent.ini does not contain Entry:LptPort or Section:Vestrel ");
     EXPECT_EQ(folder_.entries(), std::set<std::string>{"absent.ini"});
 }
 
@@ -316,12 +346,10 @@ void PrintTo(const LongNameCase& row, std::ostream* out) { *out << row.name; }
 class LongName : public EndToEnd, public ::testing::WithParamInterface<LongNameCase> {};
 
 TEST_P(LongName, TextsCutToTheBuffer) {
+    // Long through folder steps that stay in place, so the path itself is
+    // short enough for every platform's file functions.
     std::string request_file;
-    for (char c : {'a', 'b', 'c'}) {
-        request_file += std::string(120, c);
-        std::filesystem::create_directory(request_file);
-        request_file += "/";
-    }
+    for (int i = 0; i < 150; ++i) request_file += "./";
     request_file += "request.ini";
     write_file(request_file, GetParam().request);
 

@@ -1,0 +1,55 @@
+// The port layer when the Linux driver library refuses port access: the
+// probe stops at the first refused access and says why.
+#include "lpt_port.h"
+
+#include "dlportio/dlportio_sim.h"
+#include "temp_folder.h"
+
+#include "row_name.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RefusalCase {
+    const char* name;
+    int error;
+    const char* reason;
+};
+
+void PrintTo(const RefusalCase& row, std::ostream* out) { *out << row.name; }
+
+class Refusal : public ::testing::TestWithParam<RefusalCase> {
+protected:
+    void SetUp() override {
+        dlportio_sim::reset();
+        g_lpt_port = {};
+    }
+
+    TempFolder folder_;
+    char message_[300] = {};
+};
+
+TEST_P(Refusal, FailsAtTheFirstRefusedAccessAndSaysWhy) {
+    dlportio_sim::set_refusal(GetParam().error);
+
+    EXPECT_EQ(init_parallel_port(1, message_, sizeof message_), 0);
+
+    EXPECT_EQ(std::string(message_), std::string("No access to I/O port 890 (0x37A) of LPT1: ") + GetParam().reason +
+                                         ". Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel");
+    std::vector<std::string> recorded;
+    for (const auto& a : dlportio_sim::accesses()) recorded.push_back(a.text());
+    EXPECT_EQ(recorded, std::vector<std::string>{"W 890 0x04 refused"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, Refusal,
+    ::testing::Values(RefusalCase{"EPERM", EPERM, "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down)"},
+                      RefusalCase{"ENOSYS", ENOSYS, "this kernel or machine has no ioperm support"}),
+    RowName());
+
+}  // namespace

@@ -1,0 +1,31 @@
+// The port layer on Windows, where the driver library has no error query:
+// whatever the driver did, the probe makes its three accesses and decides by
+// the status byte alone (a failed read that returns 0x00 is "no answer").
+#include "lpt_port.h"
+
+#include "dlportio/dlportio_sim.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(DriverWithoutErrorQuery, ProbeDecidesByTheStatusByteAlone) {
+    TempFolder folder;
+    dlportio_sim::reset();
+    dlportio_sim::set_refusal(EPERM);
+    char message[300] = {};
+
+    EXPECT_EQ(init_parallel_port(1, message, sizeof message), 0);
+
+    EXPECT_STREQ(message, "Roduroz does not answer! Connect the parallel cable to PC");
+    std::vector<std::string> recorded;
+    for (const auto& a : dlportio_sim::accesses()) recorded.push_back(a.text());
+    EXPECT_EQ(recorded, (std::vector<std::string>{"W 890 0x04 refused", "W 890 0x08 refused", "R 889 0x00 refused"}));
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+// Vestrel.exe under Windows: the raw command line as CreateProcessA hands it
+// over (quotes, text glued to the program name, blanks only), the loader's
+// refusal without DlPortIO.dll, and the version resource.
+#include "private_profile.h"
+#include "run_command_line_win32.h"
+#include "temp_folder.h"
+
+#include "row_name.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kRequestBody[] = "[Vestrel]\nLptPort=1\n";
+
+std::string profile_value(const char* file, const char* key) {
+    char value[300];
+    GetPrivateProfileStringA("Vestrel", key, "<missing>", value, sizeof value, file);
+    return value;
+}
+
+std::string replace_program(std::string line, const std::string& program) {
+    const std::string marker = "{PROGRAM}";
+    for (auto at = line.find(marker); at != std::string::npos; at = line.find(marker, at + program.size()))
+        line.replace(at, marker.size(), program);
+    return line;
+}
+
+enum class Expect { Success, MessageBox, Untouched };
+
+struct RawLineCase {
+    const char* name;
+    const char* command_line;  // {PROGRAM}: the full path of Vestrel.exe
+    Expect expect;
+};
+
+void PrintTo(const RawLineCase& row, std::ostream* out) { *out << row.name; }
+
+const RawLineCase kRawLines[] = {
+    {"quoted_program", "\"{PROGRAM}\" .\\request.ini", Expect::Success},
+    {"quoted_program_then_text_without_blank", "\"{PROGRAM}\".\\request.ini", Expect::Success},
+    {"quoted_program_with_blanks", "\"C:\\some dir\\Vestrel.exe\"  .\\request.ini", Expect::Success},
+    {"unquoted_program_then_tab", "Vestrel.exe\t.\\request.ini", Expect::Success},
+    {"quoted_request_file_keeps_quotes", "\"{PROGRAM}\" \".\\request.ini\"", Expect::Untouched},
+    {"program_only", "\"{PROGRAM}\"", Expect::MessageBox},
+    {"only_blanks", "\"{PROGRAM}\"   \t  ", Expect::MessageBox},
+    {"unquoted_program_only", "Vestrel.exe", Expect::MessageBox},
+};
+
+class RawCommandLine : public ::testing::TestWithParam<RawLineCase> {
+protected:
+    TempFolder folder_;
+};
+
+TEST_P(RawCommandLine, RequestFileIsTheVerbatimRemainder) {
+    const auto& row = GetParam();
+    write_file("request.ini", kRequestBody);
+    const std::string program = beside_this_program("Vestrel.exe");
+
+    const ProgramRun run = run_command_line(program, replace_program(row.command_line, program),
+                                            {"DLPORTIO_SIM_STATUS=0xFF", "DLPORTIO_SIM_ERRNO=", "DLPORTIO_SIM_LOG="});
+
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.standard_output, "");
+    EXPECT_EQ(run.standard_error, "");
+    if (row.expect == Expect::Success) {
+        EXPECT_EQ(profile_value(".\\request.ini", "ReturnValue"), "Success");
+        EXPECT_EQ(profile_value(".\\request.ini", "FailureReason"), ".\\request.ini: port = 1, addr = 888");
+        EXPECT_EQ(folder_.entries(), (std::set<std::string>{"request.ini", "TROV.INI"}));
+    } else {
+        // The message box returns at once without a display; either way
+        // nothing may be read or written.
+        EXPECT_EQ(read_file("request.ini"), kRequestBody);
+        EXPECT_EQ(folder_.entries(), std::set<std::string>{"request.ini"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RawCommandLine, ::testing::ValuesIn(kRawLines), RowName());
+
+TEST(Loader, WithoutTheDriverLibraryTheProgramDoesNotStart) {
+    TempFolder folder;
+    write_file("request.ini", kRequestBody);
+    std::filesystem::copy_file(beside_this_program("Vestrel.exe"), folder.path() / "Vestrel.exe");
+    const std::string program = (folder.path() / "Vestrel.exe").string();
+
+    const ProgramRun run = run_command_line(program, "\"" + program + "\" .\\request.ini", {});
+
+    EXPECT_NE(run.exit_code, 0);
+    EXPECT_EQ(read_file("request.ini"), kRequestBody);
+    EXPECT_EQ(folder.entries(), (std::set<std::string>{"request.ini", "Vestrel.exe"}));
+}
+
+TEST(VersionResource, FileVersionIs1500) {
+    const std::string program = beside_this_program("Vestrel.exe");
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(program.c_str(), &ignored);
+    ASSERT_NE(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoA(program.c_str(), 0, size, data.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, (1u << 16) | 5u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+    char* text = nullptr;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, "1.5.0.0");
+}
+
+}  // namespace
