@@ -321,10 +321,12 @@ std::string_view unquote(std::string_view v) {
     return v;
 }
 
-// Trailing spaces (only spaces) of a default are dropped.
+// Trailing spaces (only spaces) of a default are dropped; a default made of
+// spaces alone comes back as one space, as the Windows service gives it.
 std::string_view trim_default(std::string_view d) {
     std::size_t e = d.size();
     while (e > 0 && d[e - 1] == ' ') --e;
+    if (e == 0 && !d.empty()) e = 1;
     return d.substr(0, e);
 }
 

@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadRow{"NulEndsKeyName", "[S]\r\nk\0z=1\r\n"s, "S", "k", "d", 60, 1, "1"},
         ReadRow{"NulEndsSectionName", "[S\0x]\r\nk=1\r\n"s, "S", "k", "d", 60, 1, "1"},
         ReadRow{"SectionEndsAtNextHeader", "[S]\r\n[T]\r\nk=1\r\n", "S", "k", "d", 60, 1, "d"},
-        ReadRow{"DefaultOfSpacesIsEmpty", "", "S", "k", "   ", 60, 0, ""},
+        ReadRow{"DefaultOfSpacesIsOneSpace", "", "S", "k", "   ", 60, 1, " "},
         ReadRow{"QuotedDefaultCut", "", "S", "k", "\"abcdef\"", 4, 3, "abc"},
         ReadRow{"QuotedValueExactFit", "[S]\r\nk='xyz'\r\n", "S", "k", "d", 4, 3, "xyz"},
         ReadRow{"Utf16Value", u16("[S]\r\nk=hello\r\n"), "S", "K", "d", 60, 5, "hello"},
