@@ -1,0 +1,263 @@
+// Quorle.dll from a Windows host: loaded with LoadLibraryA, the functions
+// found by name and by ordinal, the notes shown through a fake notepad.exe
+// beside this host, and the version resource.
+#include "quorle.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string beside_this_program(const std::string& name) {
+    char path[MAX_PATH + 1] = "";
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    folder.erase(folder.find_last_of("\\/") + 1);
+    return folder + name;
+}
+
+// A fresh folder that is the working folder for one test.
+class WorkFolder {
+public:
+    WorkFolder() : previous_(fs::current_path()) {
+        path_ = fs::temp_directory_path() / ("quorle-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                             std::to_string(GetTickCount()));
+        fs::create_directories(path_ / "records");
+        fs::current_path(path_);
+    }
+    ~WorkFolder() {
+        std::error_code ignored;
+        fs::current_path(previous_, ignored);
+        fs::remove_all(path_, ignored);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path previous_;
+    fs::path path_;
+};
+
+void write_file(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+// The command lines the fake viewer recorded, waiting up to `timeout` for
+// `count` of them: WinExec returns before the viewer has written its record.
+std::vector<std::string> recorded_command_lines(const fs::path& folder, std::size_t count,
+                                                std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        std::vector<std::string> lines;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().extension() != ".record") continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            lines.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        if (lines.size() >= count || std::chrono::steady_clock::now() > deadline) return lines;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+class Library : public ::testing::Test {
+protected:
+    void SetUp() override {
+        library_ = LoadLibraryA("Quorle.dll");
+        ASSERT_NE(library_, nullptr) << "LoadLibraryA failed: " << GetLastError();
+        display_ = function<PNDisplayFileFn>("PNDisplayFile");
+        available_ = function<PNFileAvailableFn>("PNFileAvailable");
+        ASSERT_NE(display_, nullptr);
+        ASSERT_NE(available_, nullptr);
+    }
+    void TearDown() override {
+        if (library_ != nullptr) {
+            EXPECT_TRUE(FreeLibrary(library_));
+        }
+    }
+
+    template <class Function>
+    Function function(const char* name_or_ordinal) const {
+        FARPROC address = GetProcAddress(library_, name_or_ordinal);
+        Function f = nullptr;
+        static_assert(sizeof f == sizeof address, "function pointers of one size");
+        std::memcpy(&f, &address, sizeof f);
+        return f;
+    }
+
+    HMODULE library_ = nullptr;
+    PNDisplayFileFn display_ = nullptr;
+    PNFileAvailableFn available_ = nullptr;
+};
+
+// --- the export table -------------------------------------------------------
+
+TEST_F(Library, FunctionsByOrdinalAreTheNamedOnes) {
+    EXPECT_EQ(function<PNDisplayFileFn>(MAKEINTRESOURCEA(1)), display_);
+    EXPECT_EQ(function<PNFileAvailableFn>(MAKEINTRESOURCEA(2)), available_);
+    EXPECT_EQ(GetProcAddress(library_, MAKEINTRESOURCEA(3)), nullptr);
+    EXPECT_EQ(GetProcAddress(library_, "DllMain"), nullptr);
+    EXPECT_EQ(GetProcAddress(library_, "_PNDisplayFile@4"), nullptr);
+}
+
+TEST(LibraryLoad, LoadsAndUnloadsRepeatedly) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const HMODULE library = LoadLibraryA("Quorle.dll");
+        ASSERT_NE(library, nullptr);
+        EXPECT_TRUE(FreeLibrary(library));
+    }
+}
+
+// --- PNFileAvailable ----------------------------------------------------------
+
+struct AvailableRow {
+    const char* name;
+    const char* file;  // "{DIR}": the work folder
+    int32_t expected;
+};
+
+void PrintTo(const AvailableRow& row, std::ostream* out) { *out << row.name; }
+
+const AvailableRow kAvailableRows[] = {
+    {"existing_file", ".\\notes.txt", 1},
+    {"existing_file_full_path", "{DIR}\\notes.txt", 1},
+    {"name_with_blanks", ".\\notes with blanks.txt", 1},
+    {"bare_name_in_current_folder", "notes.txt", 1},
+    {"read_only_file", ".\\read-only.txt", 1},
+    {"missing_file", ".\\missing.txt", 0},
+    {"directory", ".\\folder", 0},
+    {"file_used_as_folder", ".\\notes.txt\\x", 0},
+    {"empty_name", "", 0},
+};
+
+class Available : public Library, public ::testing::WithParamInterface<AvailableRow> {
+protected:
+    WorkFolder folder_;
+};
+
+std::string expand_dir(std::string text, const fs::path& folder) {
+    const auto at = text.find("{DIR}");
+    if (at != std::string::npos) text.replace(at, 5, folder.string());
+    return text;
+}
+
+TEST_P(Available, TellsExistingFiles) {
+    write_file("notes.txt", "notes\n");
+    write_file("notes with blanks.txt", "notes\n");
+    write_file("read-only.txt", "notes\n");
+    SetFileAttributesA("read-only.txt", FILE_ATTRIBUTE_READONLY);
+    fs::create_directory("folder");
+
+    EXPECT_EQ(available_(expand_dir(GetParam().file, folder_.path()).c_str()), GetParam().expected);
+    SetFileAttributesA("read-only.txt", FILE_ATTRIBUTE_NORMAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Available, ::testing::ValuesIn(kAvailableRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// --- PNDisplayFile ------------------------------------------------------------
+
+struct DisplayRow {
+    const char* name;
+    const char* notes_name;     // the name passed; "{DIR}": the work folder
+    const char* notes_content;  // nullptr: no such file
+    int32_t expected;
+    const char* command_line;   // recorded by the fake; nullptr: nothing started
+};
+
+void PrintTo(const DisplayRow& row, std::ostream* out) { *out << row.name; }
+
+const DisplayRow kDisplayRows[] = {
+    {"no_section_gives_notepad", ".\\notes.txt", "notes\n", 1, "notepad.exe .\\notes.txt"},
+    {"full_path", "{DIR}\\notes.txt", "notes\n", 1, "notepad.exe {DIR}\\notes.txt"},
+    {"blanks_passed_unquoted", ".\\my notes.txt", "notes\n", 1, "notepad.exe .\\my notes.txt"},
+    {"other_section_ignored", ".\\notes.txt", "[Other]\nPNotesCommandLine=x.exe\n", 1, "notepad.exe .\\notes.txt"},
+    {"sentinel_value_gives_notepad", ".\\notes.txt", "[ZOR_PNotes_File]\nPNotesCommandLine=!! NOT FOUND !!\n", 1,
+     "notepad.exe .\\notes.txt"},
+    {"configured_line_runs_as_written", ".\\notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe /p other file.txt\n", 1, "notepad.exe /p other file.txt"},
+    {"configured_quoted_program_with_blanks", ".\\notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=\"{DIR}\\my viewer.exe\" \"x y\" z\n", 1,
+     "\"{DIR}\\my viewer.exe\" \"x y\" z"},
+    {"bare_name_reads_windows_folder", "notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe configured\n", 1, "notepad.exe notes.txt"},
+    {"empty_value_starts_nothing", ".\\notes.txt", "[ZOR_PNotes_File]\nPNotesCommandLine=\n", 0, nullptr},
+    {"missing_program_starts_nothing", ".\\notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=no-such-viewer.exe notes\n", 0, nullptr},
+    {"missing_notes_file", ".\\missing.txt", nullptr, 0, nullptr},
+    {"directory", ".\\folder", nullptr, 0, nullptr},
+};
+
+class Viewer : public Library {
+protected:
+    void SetUp() override {
+        Library::SetUp();
+        records_ = folder_.path() / "records";
+        SetEnvironmentVariableA("QUORLE_TEST_RECORD_DIR", records_.string().c_str());
+        fs::copy_file(beside_this_program("notepad.exe"), folder_.path() / "my viewer.exe");
+        fs::create_directory("folder");
+    }
+    void TearDown() override {
+        SetEnvironmentVariableA("QUORLE_TEST_RECORD_DIR", nullptr);
+        Library::TearDown();
+    }
+
+    WorkFolder folder_;
+    fs::path records_;
+};
+
+class Display : public Viewer, public ::testing::WithParamInterface<DisplayRow> {};
+
+TEST_P(Display, StartsTheViewer) {
+    const auto& row = GetParam();
+    const std::string notes = expand_dir(row.notes_name, folder_.path());
+    if (row.notes_content != nullptr) write_file(notes, expand_dir(row.notes_content, folder_.path()));
+
+    EXPECT_EQ(display_(notes.c_str()), row.expected);
+
+    if (row.command_line != nullptr) {
+        EXPECT_EQ(recorded_command_lines(records_, 1, std::chrono::seconds(20)),
+                  std::vector<std::string>{expand_dir(row.command_line, folder_.path())});
+    } else {
+        EXPECT_TRUE(recorded_command_lines(records_, 1, std::chrono::milliseconds(500)).empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Display, ::testing::ValuesIn(kDisplayRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// --- the version resource -----------------------------------------------------
+
+TEST(VersionResource, FileVersionIs6303) {
+    const std::string library = beside_this_program("Quorle.dll");
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(library.c_str(), &ignored);
+    ASSERT_NE(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoA(library.c_str(), 0, size, data.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, (6u << 16) | 3u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+
+    char* text = nullptr;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, "6.03");
+}
+
+}  // namespace
