@@ -11,6 +11,9 @@ struct ParseError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The largest string a repetition may expand to.
+constexpr uint64_t kMaxRepeatedBytes = uint64_t{1} << 26;
+
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 int hex_digit(char c) {
@@ -77,10 +80,16 @@ public:
             skip();
             if (pos_ < s_.size() && s_[pos_] == '*') {
                 ++pos_;
-                const uint64_t n = number_inline();
+                const uint64_t count = number_inline();
+                // A bound on the expansion keeps a mistyped count from
+                // exhausting memory, and lets the count be a size_t below.
+                if (!piece.empty() && count > kMaxRepeatedBytes / piece.size()) {
+                    throw ParseError("repeat count too large");
+                }
+                const auto n = piece.empty() ? std::size_t{0} : static_cast<std::size_t>(count);
                 std::string repeated;
                 repeated.reserve(piece.size() * n);
-                for (uint64_t i = 0; i < n; ++i) repeated += piece;
+                for (std::size_t i = 0; i < n; ++i) repeated += piece;
                 piece = std::move(repeated);
             }
             out += piece;
@@ -360,7 +369,7 @@ std::string apply_overrides(std::vector<Case>& cases, std::string_view text,
                 if (index < 1 || index > target->steps.size()) {
                     throw ParseError("case " + id + " has no step " + std::to_string(index));
                 }
-                Step& step = target->steps[index - 1];
+                Step& step = target->steps[static_cast<std::size_t>(index - 1)];
                 if (!step.override_reason.empty()) throw ParseError("step overridden twice");
                 const std::string keyword2 = lx.word();
                 Step replacement = parse_step(keyword2, lx);
