@@ -13,10 +13,13 @@ namespace case_files {
 
 // A fresh, empty folder that is the working directory while this object
 // lives; afterwards the previous working directory is restored and the folder
-// removed with everything in it. Throws std::runtime_error on failure.
+// removed with everything in it. `windir_names` are the files the case names
+// in the Windows folder (windir: locations and file-name arguments without a
+// folder part): where that folder is a real, shared one they are removed
+// before the case and after it. Throws std::runtime_error on failure.
 class CaseFolder {
 public:
-    CaseFolder();
+    explicit CaseFolder(std::vector<std::string> windir_names);
     ~CaseFolder();
     CaseFolder(const CaseFolder&) = delete;
     CaseFolder& operator=(const CaseFolder&) = delete;
@@ -24,11 +27,13 @@ public:
 private:
     std::string previous_;
     std::string path_;
+    std::vector<std::string> windir_names_;
 };
 
 // The path, relative to the working directory, of a corpus location
 // ("cwd:REL/PATH" or "windir:NAME"). On Linux a file name without a folder
-// part is in the working directory, so windir: and cwd: are the same folder.
+// part is in the working directory, so windir: and cwd: are the same folder;
+// on Windows windir: is the system's Windows folder.
 std::string path_of(std::string_view location);
 
 // The file-name argument a program on this platform passes for a corpus FILE
@@ -45,6 +50,15 @@ Kind snapshot(const std::string& path, std::string& bytes);
 // records: 3 path not found, 5 access denied, 2 file not found; other
 // failures give 1000 + the platform's error number.
 int last_error();
+
+// Called before every operation on `file`. Where the service under test keeps
+// parsed files in a cache (Wine's kernel32 does, per process), the cache is
+// dropped, so that every call reads the bytes on disk, as in the recording.
+void forget_cached(const std::string& file);
+
+// Empty when a read-only file keeps writers out while run_as_ordinary_user
+// runs; otherwise why it does not here (such a case cannot be checked).
+std::string readonly_unenforced();
 
 // Runs `fn` with the rights of an ordinary user, so that read-only files keep
 // writers out, and returns the messages it produced. As administrator (root)

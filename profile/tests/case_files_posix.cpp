@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace case_files {
 namespace {
@@ -33,7 +34,10 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-CaseFolder::CaseFolder() {
+// windir: is the working folder itself (see path_of), so the case's Windows
+// folder names need no cleaning of their own.
+CaseFolder::CaseFolder(std::vector<std::string> windir_names)
+    : windir_names_(std::move(windir_names)) {
     char here[4096];
     if (!::getcwd(here, sizeof here)) throw std::runtime_error("getcwd failed");
     previous_ = here;
@@ -104,6 +108,13 @@ int last_error() {
         default: return 1000 + errno;
     }
 }
+
+// The file layer reads the file afresh on every call: there is no cache.
+void forget_cached(const std::string&) {}
+
+// A read-only file keeps an ordinary user out; run_as_ordinary_user makes
+// sure the steps run as one.
+std::string readonly_unenforced() { return {}; }
 
 std::vector<std::string> run_as_ordinary_user(
     const std::function<std::vector<std::string>()>& fn) {
