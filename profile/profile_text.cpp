@@ -160,6 +160,13 @@ struct Lookup {
     // that a value written with its own final LF left before the entry's
     // CR LF (that LF belongs to the value; an empty value has none).
     std::size_t stored_end = 0;
+    // End of the value as a write of a value with its own final LF replaces
+    // it. In an LF file a value's final LF and the LF ending its entry cannot
+    // be told from a blank line after the entry, so a value with a final LF
+    // takes the place of the entry's own LF when a blank line follows: the
+    // bytes around the entry stay as they were and repeated writes of such a
+    // value do not add a blank line each time.
+    std::size_t stored_end_lf_value = 0;
     // Section found, key not: where a new key line goes (after the section's
     // last non-blank line) and whether that line still needs a line break.
     std::size_t insert_at = 0;
@@ -180,6 +187,7 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
         const std::size_t le = breaks.next(ls);
         std::size_t next = le;
         bool own_break = false;
+        bool blank_line_follows = false;
         if (le < n) {
             Break kind;
             if (d[le] == U('\r') && le + 1 < n && d[le + 1] == U('\n')) {
@@ -195,6 +203,8 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
                     d[next + 1] == U('\n')) {
                     next += 2;
                     own_break = true;
+                } else if (kind == Break::lf && next < n && d[next] == U('\n')) {
+                    blank_line_follows = true;
                 }
             }
             if (r.first_break == Break::none) r.first_break = kind;
@@ -247,6 +257,8 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
                 r.value_end = te;
                 r.stored_end =
                     (r.key_has_equals && own_break && r.value_begin < te) ? le + 1 : te;
+                r.stored_end_lf_value =
+                    (r.key_has_equals && blank_line_follows) ? le + 1 : r.stored_end;
                 return r;
             }
         }
@@ -342,12 +354,14 @@ bool plan_put_units(std::basic_string_view<U> text, std::string_view section,
         if (r.key_has_equals) {
             // Nothing to do when the value is already stored, with or
             // without its own final LF.
+            const bool own_final_lf = !val.empty() && val.back() == U('\n');
+            const std::size_t stored_end = own_final_lf ? r.stored_end_lf_value : r.stored_end;
             const std::basic_string_view<U> stored =
-                text.substr(r.value_begin, r.stored_end - r.value_begin);
+                text.substr(r.value_begin, stored_end - r.value_begin);
             const std::basic_string_view<U> read = stored.substr(0, r.value_end - r.value_begin);
             if (stored == val || read == val) return false;
             offset = r.value_begin;
-            length = r.stored_end - r.value_begin;
+            length = stored_end - r.value_begin;
             insert = val;
         } else {
             offset = r.value_end;
