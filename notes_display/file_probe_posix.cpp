@@ -10,14 +10,14 @@
 namespace quorle {
 
 bool file_can_be_opened(const char* file_name) {
-  const int fd = ::open(file_name, O_PATH | O_CLOEXEC);
-  if (fd < 0) {
-    return false;
-  }
-  struct stat status {};
-  const bool is_file = ::fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode);
-  ::close(fd);
-  return is_file;
+    const int fd = ::open(file_name, O_PATH | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status {};
+    const bool is_file = ::fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode);
+    ::close(fd);
+    return is_file;
 }
 
 }  // namespace quorle

@@ -9,13 +9,13 @@
 namespace quorle {
 
 bool file_can_be_opened(const char* file_name) {
-  const HANDLE file = CreateFileA(file_name, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  CloseHandle(file);
-  return true;
+    const HANDLE file = CreateFileA(file_name, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
 }
 
 }  // namespace quorle

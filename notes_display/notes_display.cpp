@@ -22,34 +22,36 @@ constexpr char kDefaultViewer[] = "notepad.exe";
 constexpr std::size_t kCommandLineSize = 388;
 // The default command is the viewer, one blank and the file name; a longer
 // name would be cut off, so it is refused.
-constexpr std::size_t kLongestDefaultFileName = kCommandLineSize - 1 - (sizeof kDefaultViewer - 1) - 1;
+constexpr std::size_t kLongestDefaultFileName =
+    kCommandLineSize - 1 - (sizeof kDefaultViewer - 1) - 1;
 static_assert(kLongestDefaultFileName == 375, "notepad.exe and a blank leave 375 characters");
 
 }  // namespace
 
 extern "C" QUORLE_API int32_t QUORLE_CALL PNFileAvailable(const char* file_name) {
-  if (file_name == nullptr || file_name[0] == '\0') {
-    return 0;
-  }
-  return quorle::file_can_be_opened(file_name) ? 1 : 0;
+    if (file_name == nullptr || file_name[0] == '\0') {
+        return 0;
+    }
+    return quorle::file_can_be_opened(file_name) ? 1 : 0;
 }
 
 extern "C" QUORLE_API int32_t QUORLE_CALL PNDisplayFile(const char* file_name) {
-  if (PNFileAvailable(file_name) == 0) {
-    return 0;
-  }
-  // Nothing may escape to the host: a step that cannot get memory fails.
-  try {
-    char command_line[kCommandLineSize];
-    GetPrivateProfileStringA(kSection, kKey, kNotFound, command_line, kCommandLineSize, file_name);
-    if (std::strcmp(command_line, kNotFound) != 0) {
-      return quorle::start_command_line(command_line) ? 1 : 0;
+    if (PNFileAvailable(file_name) == 0) {
+        return 0;
     }
-    if (std::strlen(file_name) > kLongestDefaultFileName) {
-      return 0;
+    // Nothing may escape to the host: a step that cannot get memory fails.
+    try {
+        char command_line[kCommandLineSize];
+        GetPrivateProfileStringA(kSection, kKey, kNotFound, command_line, kCommandLineSize,
+                                 file_name);
+        if (std::strcmp(command_line, kNotFound) != 0) {
+            return quorle::start_command_line(command_line) ? 1 : 0;
+        }
+        if (std::strlen(file_name) > kLongestDefaultFileName) {
+            return 0;
+        }
+        return quorle::start_default_viewer(kDefaultViewer, file_name) ? 1 : 0;
+    } catch (...) {
+        return 0;
     }
-    return quorle::start_default_viewer(kDefaultViewer, file_name) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
 }

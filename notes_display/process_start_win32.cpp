@@ -18,15 +18,17 @@ constexpr std::size_t kCommandLineSize = 388;
 
 }  // namespace
 
-bool start_command_line(const char* line) { return WinExec(line, SW_SHOWNORMAL) >= 32; }
+bool start_command_line(const char* line) {
+    return WinExec(line, SW_SHOWNORMAL) >= 32;
+}
 
 bool start_default_viewer(const char* viewer, const char* file_name) {
-  char line[kCommandLineSize];
-  const int length = std::snprintf(line, sizeof line, "%s %s", viewer, file_name);
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof line) {
-    return false;  // cut off, it would name another file
-  }
-  return start_command_line(line);
+    char line[kCommandLineSize];
+    const int length = std::snprintf(line, sizeof line, "%s %s", viewer, file_name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof line) {
+        return false;  // cut off, it would name another file
+    }
+    return start_command_line(line);
 }
 
 }  // namespace quorle

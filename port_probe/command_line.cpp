@@ -7,7 +7,9 @@ bool is_blank(char c) {
     return code >= 1 && code <= 32;
 }
 
-bool ends_token(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool ends_token(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 }  // namespace
 

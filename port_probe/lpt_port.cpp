@@ -18,9 +18,9 @@ const unsigned kDefaultBase[3] = {888, 956, 632};  // 0x378, 0x3BC, 0x278
 const char kBadPortNumber[] = "Allowed parallel ports are LPT1...LPT3";
 const char kNoAnswer[] = "Roduroz does not answer! Connect the parallel cable to PC";
 
-const uint8_t kControlInit = 0x04;       // only the Init line
-const uint8_t kControlSelectIn = 0x08;   // only the Select-In line
-const uint8_t kStatusSelect = 0x10;      // the Select line, driven by the device
+const uint8_t kControlInit = 0x04;      // only the Init line
+const uint8_t kControlSelectIn = 0x08;  // only the Select-In line
+const uint8_t kStatusSelect = 0x10;     // the Select line, driven by the device
 
 // Key and value texts are formed in buffers of 256 characters.
 void table_key(int32_t port_number, char (&key)[256]) {
@@ -39,7 +39,8 @@ void write_table_entry(int32_t port_number, unsigned base) {
     char value[256];
     table_key(port_number, key);
     std::snprintf(value, sizeof value, "%u", base);
-    WritePrivateProfileStringA(kTableSection, key, value, kTableFile);  // a failed write changes nothing
+    WritePrivateProfileStringA(kTableSection, key, value,
+                               kTableFile);  // a failed write changes nothing
 }
 
 // One control-register write; false (with the reason in message) when the
@@ -58,7 +59,9 @@ void copy_message(const char* text, char* buffer, std::size_t size) {
     buffer[size - 1] = '\0';
 }
 
-uint8_t read_port_byte(uint16_t address) { return DlPortReadPortUchar(address); }
+uint8_t read_port_byte(uint16_t address) {
+    return DlPortReadPortUchar(address);
+}
 
 uint8_t write_port_byte(uint16_t address, uint8_t value) {
     DlPortWritePortUchar(address, value);

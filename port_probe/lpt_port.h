@@ -13,12 +13,12 @@
 // The currently selected port. Filled by init_parallel_port on every call
 // with a valid port number; starts zeroed and lives for the whole process.
 struct lpt_port_state {
-    uint16_t status_port;    // base + 1
-    uint16_t control_port;   // base + 2
-    uint16_t data_port;      // base
-    uint16_t base_address;   // base
-    uint8_t port_index;      // 0 for LPT1, 1 for LPT2, 2 for LPT3
-    uint8_t control_value;   // the byte last written to the control register
+    uint16_t status_port;   // base + 1
+    uint16_t control_port;  // base + 2
+    uint16_t data_port;     // base
+    uint16_t base_address;  // base
+    uint8_t port_index;     // 0 for LPT1, 1 for LPT2, 2 for LPT3
+    uint8_t control_value;  // the byte last written to the control register
 };
 
 extern lpt_port_state g_lpt_port;

@@ -10,14 +10,14 @@ namespace {
 
 const char* why(int error) {
     switch (error) {
-    case EPERM:
-        return "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down)";
-    case ENOSYS:
-        return "this kernel or machine has no ioperm support";
-    case EINVAL:
-        return "the address is outside the I/O port space";
-    default:
-        return std::strerror(error);
+        case EPERM:
+            return "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down)";
+        case ENOSYS:
+            return "this kernel or machine has no ioperm support";
+        case EINVAL:
+            return "the address is outside the I/O port space";
+        default:
+            return std::strerror(error);
     }
 }
 
@@ -29,6 +29,7 @@ bool port_access_refused(uint16_t port, int32_t port_number, char* message, std:
     std::snprintf(message, size,
                   "No access to I/O port %u (0x%X) of LPT%d: %s. Port access needs "
                   "CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel",
-                  static_cast<unsigned>(port), static_cast<unsigned>(port), port_number, why(error));
+                  static_cast<unsigned>(port), static_cast<unsigned>(port), port_number,
+                  why(error));
     return true;
 }

@@ -2,4 +2,6 @@
 // so the probe never has a refusal to report here.
 #include "port_access.h"
 
-bool port_access_refused(uint16_t, int32_t, char*, std::size_t) { return false; }
+bool port_access_refused(uint16_t, int32_t, char*, std::size_t) {
+    return false;
+}

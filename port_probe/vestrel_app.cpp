@@ -28,7 +28,9 @@ int32_t decimal_value(const char* text) {
 CVestrelApp::CVestrelApp()
     : m_nLptPort(0), m_nPortAddress(0), m_szMessage(), m_bLogOpen(false), m_pLogFile(nullptr) {}
 
-CVestrelApp::~CVestrelApp() { CloseLog(); }
+CVestrelApp::~CVestrelApp() {
+    CloseLog();
+}
 
 void CVestrelApp::CloseLog() {
     if (!m_bLogOpen) return;
@@ -53,7 +55,8 @@ bool CVestrelApp::ReadIniFile(const char* request_file) {
     bool result = true;
 
     char log_file[kMessageSize];
-    if (GetPrivateProfileStringA(kSection, "LogFile", "", log_file, sizeof log_file, request_file) != 0 &&
+    if (GetPrivateProfileStringA(kSection, "LogFile", "", log_file, sizeof log_file,
+                                 request_file) != 0 &&
         log_file[0] != '\0') {
         // A log that cannot be opened is no reason to stop the run.
         if (std::FILE* f = std::fopen(log_file, "a")) {
@@ -63,9 +66,11 @@ bool CVestrelApp::ReadIniFile(const char* request_file) {
         }
     }
 
-    if (GetPrivateProfileStringA(kSection, "LptPort", "", m_szMessage, sizeof m_szMessage, request_file) == 0) {
-        std::snprintf(m_szMessage, sizeof m_szMessage, "File:%s does not contain Entry:%s or Section:%s ",
-                      request_file, "LptPort", kSection);
+    if (GetPrivateProfileStringA(kSection, "LptPort", "", m_szMessage, sizeof m_szMessage,
+                                 request_file) == 0) {
+        std::snprintf(m_szMessage, sizeof m_szMessage,
+                      "File:%s does not contain Entry:%s or Section:%s ", request_file, "LptPort",
+                      kSection);
         result = false;
         WriteLog(m_szMessage);
     } else {
@@ -77,8 +82,8 @@ bool CVestrelApp::ReadIniFile(const char* request_file) {
         m_nPortAddress = init_parallel_port(m_nLptPort, m_szMessage, sizeof m_szMessage);
         result = m_nPortAddress != 0;
         if (result) {
-            std::snprintf(m_szMessage, sizeof m_szMessage, "%s: port = %d, addr = %lu\n", request_file,
-                          m_nLptPort, static_cast<unsigned long>(m_nPortAddress));
+            std::snprintf(m_szMessage, sizeof m_szMessage, "%s: port = %d, addr = %lu\n",
+                          request_file, m_nLptPort, static_cast<unsigned long>(m_nPortAddress));
             WriteLog(m_szMessage);
         }
     }
@@ -87,7 +92,8 @@ bool CVestrelApp::ReadIniFile(const char* request_file) {
 
 bool CVestrelApp::WriteIniFile(const char* request_file, bool result) {
     WriteLog("CVestrelApp::WriteIniFile");
-    WritePrivateProfileStringA(kSection, "ReturnValue", result ? "Success" : "Failed", request_file);
+    WritePrivateProfileStringA(kSection, "ReturnValue", result ? "Success" : "Failed",
+                               request_file);
     WritePrivateProfileStringA(kSection, "FailureReason", m_szMessage, request_file);
     WriteLog(m_szMessage);
     return result;

@@ -56,8 +56,8 @@ public:
         if (needed <= capacity_) return true;
         std::size_t capacity = needed + needed / 4;
         capacity = (capacity + 0xFFFF) & ~static_cast<std::size_t>(0xFFFF);
-        void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                         -1, 0);
+        void* p =
+            ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return false;
         if (size_ > 0) std::memcpy(p, data_, size_);
         const std::size_t size = size_;
@@ -150,8 +150,7 @@ ReadStatus read_file(const char* path, Bytes& out, struct stat& st) {
         if (out.size() == out.capacity() && !out.reserve(out.capacity() * 2)) {
             return ReadStatus::failed;  // the file grew while we read it, and no room
         }
-        const ssize_t got =
-            ::read(fd.get(), out.data() + out.size(), out.capacity() - out.size());
+        const ssize_t got = ::read(fd.get(), out.data() + out.size(), out.capacity() - out.size());
         if (got < 0) {
             if (errno == EINTR) continue;
             return ReadStatus::failed;
@@ -225,8 +224,8 @@ int create_temporary(const std::string& target, std::string& temp_path) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%012llx.tmp", (seed >> 16) & 0xFFFFFFFFFFFFULL);
         temp_path = folder + "." + base + suffix;
-        const int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                              0666);
+        const int fd =
+            ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -263,8 +262,7 @@ bool write_profile(const char* section, const char* key, const char* value, cons
     }
     ok = ok && write_all(fd.get(), bytes.substr(0, splice.offset)) &&
          write_all(fd.get(), splice.bytes) &&
-         write_all(fd.get(), bytes.substr(splice.offset + splice.length)) &&
-         ::fsync(fd.get()) == 0;
+         write_all(fd.get(), bytes.substr(splice.offset + splice.length)) && ::fsync(fd.get()) == 0;
     const int raw = fd.release();
     ok = (::close(raw) == 0) && ok;
     ok = ok && ::rename(temp_path.c_str(), target.c_str()) == 0;

@@ -20,18 +20,22 @@ constexpr unsigned code(U c) {
 }
 
 // Blanks around lines, names and values: space, tab, LF, VT, FF, CR, Ctrl-Z.
-constexpr bool is_blank(unsigned c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A; }
+constexpr bool is_blank(unsigned c) {
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
+}
 
-constexpr unsigned fold(unsigned c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+constexpr unsigned fold(unsigned c) {
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
 
 // ---------------------------------------------------------------- code page 1252
 
 // Unicode code points of the bytes 0x80-0x9F; the five bytes code page 1252
 // leaves undefined map to the C1 control of the same value, as Windows does.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 char16_t to_unicode(unsigned char b) {
     return (b >= 0x80 && b < 0xA0) ? kHigh[b - 0x80] : static_cast<char16_t>(b);
@@ -62,7 +66,9 @@ std::u16string widen<char16_t>(std::string_view s) {
     return out;
 }
 
-std::string narrow(const char* p, std::size_t n) { return std::string(p, n); }
+std::string narrow(const char* p, std::size_t n) {
+    return std::string(p, n);
+}
 
 std::string narrow(const char16_t* p, std::size_t n) {
     std::string out;
@@ -255,8 +261,7 @@ Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> sectio
                     r.value_begin = te;
                 }
                 r.value_end = te;
-                r.stored_end =
-                    (r.key_has_equals && own_break && r.value_begin < te) ? le + 1 : te;
+                r.stored_end = (r.key_has_equals && own_break && r.value_begin < te) ? le + 1 : te;
                 r.stored_end_lf_value =
                     (r.key_has_equals && blank_line_follows) ? le + 1 : r.stored_end;
                 return r;
@@ -343,9 +348,9 @@ std::string_view trim_default(std::string_view d) {
 }
 
 template <class U>
-bool plan_put_units(std::basic_string_view<U> text, std::string_view section,
-                    std::string_view key, std::string_view value,
-                    std::basic_string<U>& insert, std::size_t& offset, std::size_t& length) {
+bool plan_put_units(std::basic_string_view<U> text, std::string_view section, std::string_view key,
+                    std::string_view value, std::basic_string<U>& insert, std::size_t& offset,
+                    std::size_t& length) {
     const auto sec = widen<U>(trim(section));
     const auto k = widen<U>(trim(key));
     const auto val = widen<U>(trim_leading(value));

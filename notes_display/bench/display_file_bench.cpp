@@ -16,55 +16,63 @@ namespace {
 // Notes files in a scratch folder, and `notepad.exe` (a link to /bin/true)
 // at the front of PATH for the default viewer.
 class Scratch {
- public:
-  Scratch() {
-    std::string name = "/tmp/quorle-bench-XXXXXX";
-    if (::mkdtemp(name.data()) == nullptr) {
-      std::abort();
+public:
+    Scratch() {
+        std::string name = "/tmp/quorle-bench-XXXXXX";
+        if (::mkdtemp(name.data()) == nullptr) {
+            std::abort();
+        }
+        dir_ = name;
+        std::filesystem::create_directory(dir_ / "bin");
+        std::filesystem::create_symlink("/bin/true", dir_ / "bin" / "notepad.exe");
+        const char* path = std::getenv("PATH");
+        ::setenv(
+            "PATH",
+            ((dir_ / "bin").string() + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(),
+            1);
+        std::ofstream(dir_ / "default.txt") << "Release notes\n";
+        std::ofstream(dir_ / "configured.txt")
+            << "Release notes\n\n[ZOR_PNotes_File]\nPNotesCommandLine=/bin/true shown\n";
     }
-    dir_ = name;
-    std::filesystem::create_directory(dir_ / "bin");
-    std::filesystem::create_symlink("/bin/true", dir_ / "bin" / "notepad.exe");
-    const char* path = std::getenv("PATH");
-    ::setenv("PATH", ((dir_ / "bin").string() + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(), 1);
-    std::ofstream(dir_ / "default.txt") << "Release notes\n";
-    std::ofstream(dir_ / "configured.txt") << "Release notes\n\n[ZOR_PNotes_File]\nPNotesCommandLine=/bin/true shown\n";
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string file(const char* name) const { return (dir_ / name).string(); }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    std::string file(const char* name) const { return (dir_ / name).string(); }
 
- private:
-  std::filesystem::path dir_;
+private:
+    std::filesystem::path dir_;
 };
 
 const Scratch& scratch() {
-  static const Scratch instance;
-  return instance;
+    static const Scratch instance;
+    return instance;
 }
 
 void BM_FileAvailable(benchmark::State& state) {
-  const std::string notes = scratch().file("default.txt");
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(PNFileAvailable(notes.c_str()));
-  }
+    const std::string notes = scratch().file("default.txt");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(PNFileAvailable(notes.c_str()));
+    }
 }
 BENCHMARK(BM_FileAvailable);
 
 void display(benchmark::State& state, const char* name) {
-  const std::string notes = scratch().file(name);
-  for (auto _ : state) {
-    if (PNDisplayFile(notes.c_str()) != 1) {
-      state.SkipWithError("PNDisplayFile returned 0");
-      break;
+    const std::string notes = scratch().file(name);
+    for (auto _ : state) {
+        if (PNDisplayFile(notes.c_str()) != 1) {
+            state.SkipWithError("PNDisplayFile returned 0");
+            break;
+        }
     }
-  }
 }
 
-void BM_DisplayFile_DefaultViewer(benchmark::State& state) { display(state, "default.txt"); }
-void BM_DisplayFile_ConfiguredViewer(benchmark::State& state) { display(state, "configured.txt"); }
+void BM_DisplayFile_DefaultViewer(benchmark::State& state) {
+    display(state, "default.txt");
+}
+void BM_DisplayFile_ConfiguredViewer(benchmark::State& state) {
+    display(state, "configured.txt");
+}
 BENCHMARK(BM_DisplayFile_DefaultViewer)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DisplayFile_ConfiguredViewer)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

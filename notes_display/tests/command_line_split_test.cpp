@@ -11,12 +11,14 @@
 namespace {
 
 struct SplitRow {
-  const char* name;
-  const char* line;
-  std::vector<std::string> expected;  // empty: no program
+    const char* name;
+    const char* line;
+    std::vector<std::string> expected;  // empty: no program
 };
 
-void PrintTo(const SplitRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const SplitRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const SplitRow kRows[] = {
     {"plain_words", "viewer a b", {"viewer", "a", "b"}},
@@ -31,12 +33,16 @@ const SplitRow kRows[] = {
     {"doubled_quote_inside_quotes", R"(x "a ""b"" c" d)", {"x", R"(a "b" c)", "d"}},
     {"doubled_quote_after_embedded_quote", R"(x a"b"" c d)", {"x", R"(ab" c d)"}},
     {"text_glued_to_quoted_program", R"("x.exe"rest of line)", {"x.exe", "rest", "of", "line"}},
-    {"quoted_program_with_blank", R"("my viewer" "a b" c\"d "" e)", {"my viewer", "a b", R"(c"d)", "", "e"}},
+    {"quoted_program_with_blank",
+     R"("my viewer" "a b" c\"d "" e)",
+     {"my viewer", "a b", R"(c"d)", "", "e"}},
     {"program_keeps_backslashes", R"("C:\dir\x.exe\" a)", {R"(C:\dir\x.exe\)", "a"}},
     {"unterminated_program_quote", R"("my viewer a)", {"my viewer a"}},
     {"four_backslashes_then_quote", R"(x a\\\\"b c")", {"x", R"(a\\b c)"}},
     {"backslashes_at_end", R"(x a\\)", {"x", R"(a\\)"}},
-    {"shell_text_is_plain", "x a;b $(c) `d` | e > f && g *", {"x", "a;b", "$(c)", "`d`", "|", "e", ">", "f", "&&", "g", "*"}},
+    {"shell_text_is_plain",
+     "x a;b $(c) `d` | e > f && g *",
+     {"x", "a;b", "$(c)", "`d`", "|", "e", ">", "f", "&&", "g", "*"}},
     {"eight_bit_characters_kept", "x \xE9t\xE9 \xA0", {"x", "\xE9t\xE9", "\xA0"}},
     {"empty_line", "", {}},
     {"only_blanks", "  \t ", {}},
@@ -47,12 +53,14 @@ const SplitRow kRows[] = {
 class SplitTest : public ::testing::TestWithParam<SplitRow> {};
 
 TEST_P(SplitTest, GivesExactWords) {
-  const SplitRow& row = GetParam();
-  SCOPED_TRACE(row.line);
-  EXPECT_EQ(quorle::split_command_line(row.line), row.expected);
+    const SplitRow& row = GetParam();
+    SCOPED_TRACE(row.line);
+    EXPECT_EQ(quorle::split_command_line(row.line), row.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SplitTest, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<SplitRow>& row) { return std::string(row.param.name); });
+                         [](const ::testing::TestParamInfo<SplitRow>& row) {
+                             return std::string(row.param.name);
+                         });
 
 }  // namespace

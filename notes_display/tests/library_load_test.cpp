@@ -13,20 +13,23 @@
 namespace {
 
 std::size_t thread_count() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    ++count;
-  }
-  return count;
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
 }
 
 struct SymbolRow {
-  const char* name;
-  const char* symbol;
-  bool visible;
+    const char* name;
+    const char* symbol;
+    bool visible;
 };
 
-void PrintTo(const SymbolRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const SymbolRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const SymbolRow kSymbolRows[] = {
     {"display_file", "PNDisplayFile", true},
@@ -41,28 +44,28 @@ const SymbolRow kSymbolRows[] = {
 class LibrarySymbolTest : public ::testing::TestWithParam<SymbolRow> {};
 
 TEST_P(LibrarySymbolTest, OnlyTheTwoFunctionsAreVisible) {
-  const SymbolRow& row = GetParam();
-  void* library = ::dlopen(QUORLE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << ::dlerror();
-  EXPECT_EQ(::dlsym(library, row.symbol) != nullptr, row.visible);
-  EXPECT_EQ(::dlclose(library), 0);
+    const SymbolRow& row = GetParam();
+    void* library = ::dlopen(QUORLE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    EXPECT_EQ(::dlsym(library, row.symbol) != nullptr, row.visible);
+    EXPECT_EQ(::dlclose(library), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LibrarySymbolTest, ::testing::ValuesIn(kSymbolRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(LibraryLoad, LoadAndUnloadStartNoThreadAndOpenNoDescriptor) {
-  const std::size_t threads = thread_count();
-  const std::size_t descriptors = quorle_test::open_descriptor_count();
-  for (int round = 0; round < 3; ++round) {
-    void* library = ::dlopen(QUORLE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
+    const std::size_t threads = thread_count();
+    const std::size_t descriptors = quorle_test::open_descriptor_count();
+    for (int round = 0; round < 3; ++round) {
+        void* library = ::dlopen(QUORLE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << ::dlerror();
+        EXPECT_EQ(thread_count(), threads);
+        EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
+        EXPECT_EQ(::dlclose(library), 0);
+    }
     EXPECT_EQ(thread_count(), threads);
     EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
-    EXPECT_EQ(::dlclose(library), 0);
-  }
-  EXPECT_EQ(thread_count(), threads);
-  EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
 }
 
 }  // namespace

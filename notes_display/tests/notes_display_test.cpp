@@ -11,8 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <set>
 #include <ostream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,25 +26,29 @@ using quorle_test::write_file;
 
 // Replaces every {BIN} and {WORK} in text.
 std::string expand(std::string text, const FakeViewer& fake) {
-  for (const auto& [key, value] : {std::pair<std::string, std::string>{"{BIN}", fake.bin_dir()},
-                                   std::pair<std::string, std::string>{"{WORK}", fake.work_dir()}}) {
-    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
-      text.replace(at, key.size(), value);
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"{BIN}", fake.bin_dir()},
+          std::pair<std::string, std::string>{"{WORK}", fake.work_dir()}}) {
+        for (std::size_t at = text.find(key); at != std::string::npos;
+             at = text.find(key, at + value.size())) {
+            text.replace(at, key.size(), value);
+        }
     }
-  }
-  return text;
+    return text;
 }
 
 // ---------------------------------------------------------------------------
 // PNFileAvailable
 
 struct AvailableRow {
-  const char* name;
-  const char* path;  // relative to a fresh folder; nullptr: a null name
-  int32_t expected;
+    const char* name;
+    const char* path;  // relative to a fresh folder; nullptr: a null name
+    int32_t expected;
 };
 
-void PrintTo(const AvailableRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const AvailableRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const AvailableRow kAvailableRows[] = {
     {"existing_file", "notes.txt", 1},
@@ -64,21 +68,21 @@ const AvailableRow kAvailableRows[] = {
 class AvailableTest : public ::testing::TestWithParam<AvailableRow> {};
 
 TEST_P(AvailableTest, ReportsExistenceAndLeavesNoDescriptor) {
-  const AvailableRow& row = GetParam();
-  TempDir dir("quorle avail ");
-  write_file(dir / "notes.txt", "notes\n");
-  write_file(dir / "empty.txt", "");
-  write_file(dir / "notes with blanks.txt", "notes\n");
-  std::filesystem::create_directory(dir / "folder");
-  std::filesystem::create_symlink(dir / "notes.txt", dir / "link-to-notes");
-  std::filesystem::create_symlink(dir / "folder", dir / "link-to-folder");
-  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const AvailableRow& row = GetParam();
+    TempDir dir("quorle avail ");
+    write_file(dir / "notes.txt", "notes\n");
+    write_file(dir / "empty.txt", "");
+    write_file(dir / "notes with blanks.txt", "notes\n");
+    std::filesystem::create_directory(dir / "folder");
+    std::filesystem::create_symlink(dir / "notes.txt", dir / "link-to-notes");
+    std::filesystem::create_symlink(dir / "folder", dir / "link-to-folder");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
 
-  const std::size_t descriptors = quorle_test::open_descriptor_count();
-  const std::string path = row.path == nullptr ? "" : (row.path[0] == '\0' ? "" : dir / row.path);
-  EXPECT_EQ(PNFileAvailable(row.path == nullptr ? nullptr : path.c_str()), row.expected);
-  EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
+    const std::size_t descriptors = quorle_test::open_descriptor_count();
+    const std::string path = row.path == nullptr ? "" : (row.path[0] == '\0' ? "" : dir / row.path);
+    EXPECT_EQ(PNFileAvailable(row.path == nullptr ? nullptr : path.c_str()), row.expected);
+    EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, AvailableTest, ::testing::ValuesIn(kAvailableRows),
@@ -91,60 +95,95 @@ constexpr const char* kNoStart = "<nothing started>";
 constexpr const char* kNotesPath = "{NOTES}";  // stands for the notes file's path
 
 struct DisplayRow {
-  const char* name;
-  const char* notes_content;             // {BIN}, {WORK} expanded
-  int32_t expected;
-  std::vector<std::string> expected_argv;  // {BIN}, {WORK}, {NOTES} expanded; kNoStart: none
+    const char* name;
+    const char* notes_content;  // {BIN}, {WORK} expanded
+    int32_t expected;
+    std::vector<std::string> expected_argv;  // {BIN}, {WORK}, {NOTES} expanded; kNoStart: none
 };
 
-void PrintTo(const DisplayRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const DisplayRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const DisplayRow kDisplayRows[] = {
-    {"no_section_starts_default_viewer", "Release notes\nline two\n", 1, {"notepad.exe", kNotesPath}},
-    {"other_section_only", "[Other]\nPNotesCommandLine=fake-viewer x\n", 1, {"notepad.exe", kNotesPath}},
-    {"section_without_key", "[ZOR_PNotes_File]\nOther=fake-viewer x\n", 1, {"notepad.exe", kNotesPath}},
-    {"sentinel_value_is_no_key", "[ZOR_PNotes_File]\nPNotesCommandLine=!! NOT FOUND !!\n", 1,
+    {"no_section_starts_default_viewer",
+     "Release notes\nline two\n",
+     1,
      {"notepad.exe", kNotesPath}},
-    {"sentinel_compare_is_case_sensitive", "[ZOR_PNotes_File]\nPNotesCommandLine=!! not found !!\n", 0, {kNoStart}},
-    {"configured_without_quotes", "[ZOR_PNotes_File]\nPNotesCommandLine=fake-viewer one two\n", 1,
+    {"other_section_only",
+     "[Other]\nPNotesCommandLine=fake-viewer x\n",
+     1,
+     {"notepad.exe", kNotesPath}},
+    {"section_without_key",
+     "[ZOR_PNotes_File]\nOther=fake-viewer x\n",
+     1,
+     {"notepad.exe", kNotesPath}},
+    {"sentinel_value_is_no_key",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=!! NOT FOUND !!\n",
+     1,
+     {"notepad.exe", kNotesPath}},
+    {"sentinel_compare_is_case_sensitive",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=!! not found !!\n",
+     0,
+     {kNoStart}},
+    {"configured_without_quotes",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=fake-viewer one two\n",
+     1,
      {"fake-viewer", "one", "two"}},
-    {"configured_with_quotes", "[ZOR_PNotes_File]\nPNotesCommandLine=\"my viewer\" \"a b\" c\\\"d \"\" e\n", 1,
+    {"configured_with_quotes",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=\"my viewer\" \"a b\" c\\\"d \"\" e\n",
+     1,
      {"my viewer", "a b", "c\"d", "", "e"}},
     {"configured_absolute_quoted_path",
-     "[ZOR_PNotes_File]\nPNotesCommandLine=\"{BIN}/my viewer\" \"{WORK}/other file.txt\" end\n", 1,
+     "[ZOR_PNotes_File]\nPNotesCommandLine=\"{BIN}/my viewer\" \"{WORK}/other file.txt\" end\n",
+     1,
      {"{BIN}/my viewer", "{WORK}/other file.txt", "end"}},
     // The profile read removes quotes that enclose the whole value.
-    {"quotes_around_whole_value_are_removed_by_the_read", "[ZOR_PNotes_File]\nPNotesCommandLine=\"fake-viewer a b\"\n", 1,
+    {"quotes_around_whole_value_are_removed_by_the_read",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=\"fake-viewer a b\"\n",
+     1,
      {"fake-viewer", "a", "b"}},
-    {"configured_gets_no_file_name_appended", "[ZOR_PNotes_File]\nPNotesCommandLine=fake-viewer\n", 1, {"fake-viewer"}},
+    {"configured_gets_no_file_name_appended",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=fake-viewer\n",
+     1,
+     {"fake-viewer"}},
     {"empty_value", "[ZOR_PNotes_File]\nPNotesCommandLine=\n", 0, {kNoStart}},
-    {"missing_program", "[ZOR_PNotes_File]\nPNotesCommandLine=no-such-viewer-q7 {WORK}/x\n", 0, {kNoStart}},
-    {"program_is_not_executable", "[ZOR_PNotes_File]\nPNotesCommandLine=\"{WORK}/data.txt\" a\n", 0, {kNoStart}},
-    {"program_is_a_directory", "[ZOR_PNotes_File]\nPNotesCommandLine=\"{WORK}\" a\n", 0, {kNoStart}},
+    {"missing_program",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=no-such-viewer-q7 {WORK}/x\n",
+     0,
+     {kNoStart}},
+    {"program_is_not_executable",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=\"{WORK}/data.txt\" a\n",
+     0,
+     {kNoStart}},
+    {"program_is_a_directory",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=\"{WORK}\" a\n",
+     0,
+     {kNoStart}},
 };
 
 class DisplayTest : public ::testing::TestWithParam<DisplayRow> {};
 
 TEST_P(DisplayTest, StartsExactlyTheExpectedCommand) {
-  const DisplayRow& row = GetParam();
-  FakeViewer fake;
-  write_file(fake.work_dir() + "/data.txt", "not a program\n");
-  const std::string notes = fake.work_dir() + "/release notes.txt";
-  write_file(notes, expand(row.notes_content, fake));
+    const DisplayRow& row = GetParam();
+    FakeViewer fake;
+    write_file(fake.work_dir() + "/data.txt", "not a program\n");
+    const std::string notes = fake.work_dir() + "/release notes.txt";
+    write_file(notes, expand(row.notes_content, fake));
 
-  EXPECT_EQ(PNDisplayFile(notes.c_str()), row.expected);
+    EXPECT_EQ(PNDisplayFile(notes.c_str()), row.expected);
 
-  if (row.expected_argv.front() == kNoStart) {
-    EXPECT_TRUE(fake.records_after_grace().empty());
-    return;
-  }
-  std::vector<std::string> expected;
-  for (const std::string& arg : row.expected_argv) {
-    expected.push_back(arg == kNotesPath ? notes : expand(arg, fake));
-  }
-  const std::vector<ViewerRecord> records = fake.wait_for_records(1);
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].args, expected);
+    if (row.expected_argv.front() == kNoStart) {
+        EXPECT_TRUE(fake.records_after_grace().empty());
+        return;
+    }
+    std::vector<std::string> expected;
+    for (const std::string& arg : row.expected_argv) {
+        expected.push_back(arg == kNotesPath ? notes : expand(arg, fake));
+    }
+    const std::vector<ViewerRecord> records = fake.wait_for_records(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].args, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, DisplayTest, ::testing::ValuesIn(kDisplayRows),
@@ -152,11 +191,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, DisplayTest, ::testing::ValuesIn(kDisplayRows),
 
 // Names refused before anything is read or started.
 struct RefusedRow {
-  const char* name;
-  const char* path;  // relative to the work folder; nullptr: a null name
+    const char* name;
+    const char* path;  // relative to the work folder; nullptr: a null name
 };
 
-void PrintTo(const RefusedRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const RefusedRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const RefusedRow kRefusedRows[] = {
     {"missing_file", "missing.txt"},
@@ -168,11 +209,12 @@ const RefusedRow kRefusedRows[] = {
 class RefusedTest : public ::testing::TestWithParam<RefusedRow> {};
 
 TEST_P(RefusedTest, ReturnsZeroAndStartsNothing) {
-  const RefusedRow& row = GetParam();
-  FakeViewer fake;
-  const std::string path = row.path == nullptr || row.path[0] == '\0' ? "" : fake.work_dir() + "/" + row.path;
-  EXPECT_EQ(PNDisplayFile(row.path == nullptr ? nullptr : path.c_str()), 0);
-  EXPECT_TRUE(fake.records_after_grace().empty());
+    const RefusedRow& row = GetParam();
+    FakeViewer fake;
+    const std::string path =
+        row.path == nullptr || row.path[0] == '\0' ? "" : fake.work_dir() + "/" + row.path;
+    EXPECT_EQ(PNDisplayFile(row.path == nullptr ? nullptr : path.c_str()), 0);
+    EXPECT_TRUE(fake.records_after_grace().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RefusedTest, ::testing::ValuesIn(kRefusedRows),
@@ -181,22 +223,24 @@ INSTANTIATE_TEST_SUITE_P(Rows, RefusedTest, ::testing::ValuesIn(kRefusedRows),
 // The default command holds "notepad.exe", a blank and the name in 387
 // characters: 375 is the longest name that fits.
 std::string path_of_length(const std::string& base, std::size_t length) {
-  std::string path = base;
-  while (length - path.size() > 201) {
-    path += "/" + std::string(200, 'd');
-    std::filesystem::create_directory(path);
-  }
-  path += "/" + std::string(length - path.size() - 1, 'n');
-  return path;
+    std::string path = base;
+    while (length - path.size() > 201) {
+        path += "/" + std::string(200, 'd');
+        std::filesystem::create_directory(path);
+    }
+    path += "/" + std::string(length - path.size() - 1, 'n');
+    return path;
 }
 
 struct LengthRow {
-  const char* name;
-  std::size_t length;
-  int32_t expected;
+    const char* name;
+    std::size_t length;
+    int32_t expected;
 };
 
-void PrintTo(const LengthRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const LengthRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const LengthRow kLengthRows[] = {
     {"longest_name_that_fits", 375, 1},
@@ -207,131 +251,133 @@ const LengthRow kLengthRows[] = {
 class NameLengthTest : public ::testing::TestWithParam<LengthRow> {};
 
 TEST_P(NameLengthTest, DefaultCommandTakesOnlyNamesThatFit) {
-  const LengthRow& row = GetParam();
-  FakeViewer fake;
-  const std::string notes = path_of_length(fake.work_dir(), row.length);
-  ASSERT_EQ(notes.size(), row.length);
-  write_file(notes, "notes\n");
+    const LengthRow& row = GetParam();
+    FakeViewer fake;
+    const std::string notes = path_of_length(fake.work_dir(), row.length);
+    ASSERT_EQ(notes.size(), row.length);
+    write_file(notes, "notes\n");
 
-  EXPECT_EQ(PNDisplayFile(notes.c_str()), row.expected);
-  if (row.expected == 0) {
-    EXPECT_TRUE(fake.records_after_grace().empty());
-  } else {
-    const std::vector<ViewerRecord> records = fake.wait_for_records(1);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].args, (std::vector<std::string>{"notepad.exe", notes}));
-  }
+    EXPECT_EQ(PNDisplayFile(notes.c_str()), row.expected);
+    if (row.expected == 0) {
+        EXPECT_TRUE(fake.records_after_grace().empty());
+    } else {
+        const std::vector<ViewerRecord> records = fake.wait_for_records(1);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].args, (std::vector<std::string>{"notepad.exe", notes}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, NameLengthTest, ::testing::ValuesIn(kLengthRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(DisplayLongName, ConfiguredCommandIsNotLimitedByTheDefaultsLength) {
-  FakeViewer fake;
-  const std::string notes = path_of_length(fake.work_dir(), 600);
-  write_file(notes, "[ZOR_PNotes_File]\nPNotesCommandLine=fake-viewer long\n");
-  EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
-  const std::vector<ViewerRecord> records = fake.wait_for_records(1);
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].args, (std::vector<std::string>{"fake-viewer", "long"}));
+    FakeViewer fake;
+    const std::string notes = path_of_length(fake.work_dir(), 600);
+    write_file(notes, "[ZOR_PNotes_File]\nPNotesCommandLine=fake-viewer long\n");
+    EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
+    const std::vector<ViewerRecord> records = fake.wait_for_records(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].args, (std::vector<std::string>{"fake-viewer", "long"}));
 }
 
 // ---------------------------------------------------------------------------
 // No shell: metacharacters arrive as plain text and nothing else runs.
 
 TEST(DisplayNoShell, MetacharactersArriveLiterallyAndRunNothing) {
-  FakeViewer fake;
-  TempDir plain("quorle-meta-");  // no blanks, so the markers stay single words
-  const std::string m1 = plain / "m1";
-  const std::string m2 = plain / "m2";
-  const std::string m3 = plain / "m3";
-  const std::string out = plain / "out";
-  const std::string line = "fake-viewer a;touch " + m1 + " $(touch " + m2 + ") `touch " + m3 + "` \"c|d\" > " +
-                           out + " && echo *";
-  const std::string notes = fake.work_dir() + "/notes.txt";
-  write_file(notes, "[ZOR_PNotes_File]\nPNotesCommandLine=" + line + "\n");
+    FakeViewer fake;
+    TempDir plain("quorle-meta-");  // no blanks, so the markers stay single words
+    const std::string m1 = plain / "m1";
+    const std::string m2 = plain / "m2";
+    const std::string m3 = plain / "m3";
+    const std::string out = plain / "out";
+    const std::string line = "fake-viewer a;touch " + m1 + " $(touch " + m2 + ") `touch " + m3 +
+                             "` \"c|d\" > " + out + " && echo *";
+    const std::string notes = fake.work_dir() + "/notes.txt";
+    write_file(notes, "[ZOR_PNotes_File]\nPNotesCommandLine=" + line + "\n");
 
-  EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
-  const std::vector<ViewerRecord> records = fake.wait_for_records(1);
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].args, (std::vector<std::string>{"fake-viewer", "a;touch", m1, "$(touch", m2 + ")", "`touch",
-                                                       m3 + "`", "c|d", ">", out, "&&", "echo", "*"}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  for (const std::string& marker : {m1, m2, m3, out}) {
-    EXPECT_FALSE(quorle_test::exists(marker)) << marker;
-  }
+    EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
+    const std::vector<ViewerRecord> records = fake.wait_for_records(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].args,
+              (std::vector<std::string>{"fake-viewer", "a;touch", m1, "$(touch", m2 + ")", "`touch",
+                                        m3 + "`", "c|d", ">", out, "&&", "echo", "*"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (const std::string& marker : {m1, m2, m3, out}) {
+        EXPECT_FALSE(quorle_test::exists(marker)) << marker;
+    }
 }
 
 // ---------------------------------------------------------------------------
 // Never waiting, leaving nothing behind, many callers at once.
 
 TEST(DisplayHygiene, ReturnsWhileASlowViewerIsStillRunning) {
-  FakeViewer fake;
-  fake.set_sleep_ms(5000);
-  const std::string notes = fake.work_dir() + "/notes.txt";
-  write_file(notes, "notes\n");
+    FakeViewer fake;
+    fake.set_sleep_ms(5000);
+    const std::string notes = fake.work_dir() + "/notes.txt";
+    write_file(notes, "notes\n");
 
-  const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
 
-  const std::vector<ViewerRecord> records = fake.wait_for_records(1);
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(::kill(records[0].pid, 0), 0) << "the viewer should still be running";
-  ::kill(records[0].pid, SIGKILL);
+    const std::vector<ViewerRecord> records = fake.wait_for_records(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(::kill(records[0].pid, 0), 0) << "the viewer should still be running";
+    ::kill(records[0].pid, SIGKILL);
 }
 
 TEST(DisplayHygiene, LeavesNoChildAfterSeveralCalls) {
-  FakeViewer fake;
-  const std::string notes = fake.work_dir() + "/notes.txt";
-  write_file(notes, "notes\n");
-  const std::size_t descriptors = quorle_test::open_descriptor_count();
+    FakeViewer fake;
+    const std::string notes = fake.work_dir() + "/notes.txt";
+    write_file(notes, "notes\n");
+    const std::size_t descriptors = quorle_test::open_descriptor_count();
 
-  constexpr int kCalls = 6;
-  for (int i = 0; i < kCalls; ++i) {
-    EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
-  }
-  EXPECT_EQ(fake.wait_for_records(kCalls).size(), static_cast<std::size_t>(kCalls));
-  EXPECT_EQ(quorle_test::children_of_this_process(), std::vector<pid_t>{});
-  EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
+    constexpr int kCalls = 6;
+    for (int i = 0; i < kCalls; ++i) {
+        EXPECT_EQ(PNDisplayFile(notes.c_str()), 1);
+    }
+    EXPECT_EQ(fake.wait_for_records(kCalls).size(), static_cast<std::size_t>(kCalls));
+    EXPECT_EQ(quorle_test::children_of_this_process(), std::vector<pid_t>{});
+    EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
 }
 
 TEST(DisplayThreads, EightThreadsAtOnceAllSucceed) {
-  FakeViewer fake;
-  constexpr int kThreads = 8;
-  std::vector<std::string> notes;
-  for (int i = 0; i < kThreads; ++i) {
-    notes.push_back(fake.work_dir() + "/notes " + std::to_string(i) + ".txt");
-    write_file(notes.back(), "notes\n");
-  }
-  const std::size_t descriptors = quorle_test::open_descriptor_count();
+    FakeViewer fake;
+    constexpr int kThreads = 8;
+    std::vector<std::string> notes;
+    for (int i = 0; i < kThreads; ++i) {
+        notes.push_back(fake.work_dir() + "/notes " + std::to_string(i) + ".txt");
+        write_file(notes.back(), "notes\n");
+    }
+    const std::size_t descriptors = quorle_test::open_descriptor_count();
 
-  std::atomic<int> ready{0};
-  std::vector<int32_t> results(kThreads, -1);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      ++ready;
-      while (ready.load() < kThreads) {
-      }
-      results[static_cast<std::size_t>(i)] = PNDisplayFile(notes[static_cast<std::size_t>(i)].c_str());
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
+    std::atomic<int> ready{0};
+    std::vector<int32_t> results(kThreads, -1);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            ++ready;
+            while (ready.load() < kThreads) {
+            }
+            results[static_cast<std::size_t>(i)] =
+                PNDisplayFile(notes[static_cast<std::size_t>(i)].c_str());
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
 
-  EXPECT_EQ(results, std::vector<int32_t>(kThreads, 1));
-  const std::vector<ViewerRecord> records = fake.wait_for_records(kThreads);
-  std::set<std::string> shown;
-  for (const ViewerRecord& record : records) {
-    ASSERT_EQ(record.args.size(), 2u);
-    EXPECT_EQ(record.args[0], "notepad.exe");
-    shown.insert(record.args[1]);
-  }
-  EXPECT_EQ(shown, std::set<std::string>(notes.begin(), notes.end()));
-  EXPECT_EQ(quorle_test::children_of_this_process(), std::vector<pid_t>{});
-  EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
+    EXPECT_EQ(results, std::vector<int32_t>(kThreads, 1));
+    const std::vector<ViewerRecord> records = fake.wait_for_records(kThreads);
+    std::set<std::string> shown;
+    for (const ViewerRecord& record : records) {
+        ASSERT_EQ(record.args.size(), 2u);
+        EXPECT_EQ(record.args[0], "notepad.exe");
+        shown.insert(record.args[1]);
+    }
+    EXPECT_EQ(shown, std::set<std::string>(notes.begin(), notes.end()));
+    EXPECT_EQ(quorle_test::children_of_this_process(), std::vector<pid_t>{});
+    EXPECT_EQ(quorle_test::open_descriptor_count(), descriptors);
 }
 
 }  // namespace

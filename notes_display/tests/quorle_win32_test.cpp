@@ -32,8 +32,9 @@ std::string beside_this_program(const std::string& name) {
 class WorkFolder {
 public:
     WorkFolder() : previous_(fs::current_path()) {
-        path_ = fs::temp_directory_path() / ("quorle-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                             std::to_string(GetTickCount()));
+        path_ =
+            fs::temp_directory_path() / ("quorle-test-" + std::to_string(GetCurrentProcessId()) +
+                                         "-" + std::to_string(GetTickCount()));
         fs::create_directories(path_ / "records");
         fs::current_path(path_);
     }
@@ -51,7 +52,9 @@ private:
     fs::path path_;
 };
 
-void write_file(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void write_file(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
 // The command lines the fake viewer recorded, waiting up to `timeout` for
 // `count` of them: WinExec returns before the viewer has written its record.
@@ -63,7 +66,8 @@ std::vector<std::string> recorded_command_lines(const fs::path& folder, std::siz
         for (const auto& entry : fs::directory_iterator(folder)) {
             if (entry.path().extension() != ".record") continue;
             std::ifstream in(entry.path(), std::ios::binary);
-            lines.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            lines.emplace_back(std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>());
         }
         if (lines.size() >= count || std::chrono::steady_clock::now() > deadline) return lines;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -127,7 +131,9 @@ struct AvailableRow {
     int32_t expected;
 };
 
-void PrintTo(const AvailableRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const AvailableRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const AvailableRow kAvailableRows[] = {
     {"existing_file", ".\\notes.txt", 1},
@@ -173,26 +179,31 @@ struct DisplayRow {
     const char* notes_name;     // the name passed; "{DIR}": the work folder
     const char* notes_content;  // nullptr: no such file
     int32_t expected;
-    const char* command_line;   // recorded by the fake; nullptr: nothing started
+    const char* command_line;  // recorded by the fake; nullptr: nothing started
 };
 
-void PrintTo(const DisplayRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const DisplayRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const DisplayRow kDisplayRows[] = {
     {"no_section_gives_notepad", ".\\notes.txt", "notes\n", 1, "notepad.exe .\\notes.txt"},
     {"full_path", "{DIR}\\notes.txt", "notes\n", 1, "notepad.exe {DIR}\\notes.txt"},
     {"blanks_passed_unquoted", ".\\my notes.txt", "notes\n", 1, "notepad.exe .\\my notes.txt"},
-    {"other_section_ignored", ".\\notes.txt", "[Other]\nPNotesCommandLine=x.exe\n", 1, "notepad.exe .\\notes.txt"},
-    {"sentinel_value_gives_notepad", ".\\notes.txt", "[ZOR_PNotes_File]\nPNotesCommandLine=!! NOT FOUND !!\n", 1,
+    {"other_section_ignored", ".\\notes.txt", "[Other]\nPNotesCommandLine=x.exe\n", 1,
      "notepad.exe .\\notes.txt"},
+    {"sentinel_value_gives_notepad", ".\\notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=!! NOT FOUND !!\n", 1, "notepad.exe .\\notes.txt"},
     {"configured_line_runs_as_written", ".\\notes.txt",
-     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe /p other file.txt\n", 1, "notepad.exe /p other file.txt"},
+     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe /p other file.txt\n", 1,
+     "notepad.exe /p other file.txt"},
     {"configured_quoted_program_with_blanks", ".\\notes.txt",
      "[ZOR_PNotes_File]\nPNotesCommandLine=\"{DIR}\\my viewer.exe\" \"x y\" z\n", 1,
      "\"{DIR}\\my viewer.exe\" \"x y\" z"},
     {"bare_name_reads_windows_folder", "notes.txt",
      "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe configured\n", 1, "notepad.exe notes.txt"},
-    {"empty_value_starts_nothing", ".\\notes.txt", "[ZOR_PNotes_File]\nPNotesCommandLine=\n", 0, nullptr},
+    {"empty_value_starts_nothing", ".\\notes.txt", "[ZOR_PNotes_File]\nPNotesCommandLine=\n", 0,
+     nullptr},
     {"missing_program_starts_nothing", ".\\notes.txt",
      "[ZOR_PNotes_File]\nPNotesCommandLine=no-such-viewer.exe notes\n", 0, nullptr},
     {"missing_notes_file", ".\\missing.txt", nullptr, 0, nullptr},
@@ -222,7 +233,8 @@ class Display : public Viewer, public ::testing::WithParamInterface<DisplayRow> 
 TEST_P(Display, StartsTheViewer) {
     const auto& row = GetParam();
     const std::string notes = expand_dir(row.notes_name, folder_.path());
-    if (row.notes_content != nullptr) write_file(notes, expand_dir(row.notes_content, folder_.path()));
+    if (row.notes_content != nullptr)
+        write_file(notes, expand_dir(row.notes_content, folder_.path()));
 
     EXPECT_EQ(display_(notes.c_str()), row.expected);
 

@@ -14,16 +14,16 @@ namespace quorle_test {
 
 // A fresh folder under /tmp, removed with its content on destruction.
 class TempDir {
- public:
-  explicit TempDir(const std::string& prefix);
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+public:
+    explicit TempDir(const std::string& prefix);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
- private:
-  std::string path_;
+private:
+    std::string path_;
 };
 
 void write_file(const std::string& path, const std::string& content);
@@ -31,9 +31,9 @@ bool exists(const std::string& path);
 
 // What one run of the fake viewer recorded.
 struct ViewerRecord {
-  pid_t pid = 0;
-  std::map<std::string, std::string> fields;  // session_leader, fds, stdin, ...
-  std::vector<std::string> args;              // argv, argv[0] included
+    pid_t pid = 0;
+    std::map<std::string, std::string> fields;  // session_leader, fds, stdin, ...
+    std::vector<std::string> args;              // argv, argv[0] included
 };
 
 // The fake viewer set-up of one test: a record folder, a bin folder (with a
@@ -41,27 +41,27 @@ struct ViewerRecord {
 // names `notepad.exe`, `fake-viewer` and `my viewer`. The environment is
 // restored on destruction.
 class FakeViewer {
- public:
-  FakeViewer();
-  ~FakeViewer();
-  FakeViewer(const FakeViewer&) = delete;
-  FakeViewer& operator=(const FakeViewer&) = delete;
+public:
+    FakeViewer();
+    ~FakeViewer();
+    FakeViewer(const FakeViewer&) = delete;
+    FakeViewer& operator=(const FakeViewer&) = delete;
 
-  const std::string& bin_dir() const { return bin_.path(); }
-  const std::string& work_dir() const { return work_.path(); }
-  // Waits until `count` records are there (or the time-out passes) and
-  // returns all records present then, ordered by pid.
-  std::vector<ViewerRecord> wait_for_records(std::size_t count,
-                                             std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  // The records present after a short grace period: for "nothing started".
-  std::vector<ViewerRecord> records_after_grace() const;
-  void set_sleep_ms(int milliseconds) const;
+    const std::string& bin_dir() const { return bin_.path(); }
+    const std::string& work_dir() const { return work_.path(); }
+    // Waits until `count` records are there (or the time-out passes) and
+    // returns all records present then, ordered by pid.
+    std::vector<ViewerRecord> wait_for_records(
+        std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    // The records present after a short grace period: for "nothing started".
+    std::vector<ViewerRecord> records_after_grace() const;
+    void set_sleep_ms(int milliseconds) const;
 
- private:
-  TempDir bin_;
-  TempDir records_;
-  TempDir work_;
-  std::string old_path_;
+private:
+    TempDir bin_;
+    TempDir records_;
+    TempDir work_;
+    std::string old_path_;
 };
 
 // Pids of the live and zombie children of this process.

@@ -43,4 +43,6 @@ extern "C" void DlPortWritePortUchar(uint32_t port, unsigned char value) {
     outb(value, static_cast<unsigned short>(port));
 }
 
-extern "C" int DlPortLastError(void) { return last_error; }
+extern "C" int DlPortLastError(void) {
+    return last_error;
+}

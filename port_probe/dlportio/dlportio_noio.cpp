@@ -14,6 +14,10 @@ extern "C" unsigned char DlPortReadPortUchar(uint32_t) {
     return 0x00;
 }
 
-extern "C" void DlPortWritePortUchar(uint32_t, unsigned char) { last_error = ENOSYS; }
+extern "C" void DlPortWritePortUchar(uint32_t, unsigned char) {
+    last_error = ENOSYS;
+}
 
-extern "C" int DlPortLastError(void) { return last_error; }
+extern "C" int DlPortLastError(void) {
+    return last_error;
+}

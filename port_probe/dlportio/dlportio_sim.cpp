@@ -48,7 +48,8 @@ State& configured_state() {
     if (s.configured) return s;
     s.configured = true;
     unsigned long value = 0;
-    if (const char* status = std::getenv("DLPORTIO_SIM_STATUS"); status && parse_number(status, value))
+    if (const char* status = std::getenv("DLPORTIO_SIM_STATUS");
+        status && parse_number(status, value))
         s.status = static_cast<uint8_t>(value & 0xFFu);
     if (const char* error = std::getenv("DLPORTIO_SIM_ERRNO"); error && *error)
         s.refusal = parse_errno(error);
@@ -80,11 +81,17 @@ void reset() {
     s.configured = true;
 }
 
-void set_status(uint8_t status) { configured_state().status = status; }
+void set_status(uint8_t status) {
+    configured_state().status = status;
+}
 
-void set_refusal(int error) { configured_state().refusal = error; }
+void set_refusal(int error) {
+    configured_state().refusal = error;
+}
 
-const std::vector<Access>& accesses() { return configured_state().accesses; }
+const std::vector<Access>& accesses() {
+    return configured_state().accesses;
+}
 
 }  // namespace dlportio_sim
 
@@ -104,4 +111,6 @@ extern "C" void DLPORTIO_CALL DlPortWritePortUchar(uint32_t port, unsigned char 
     dlportio_sim::record(s, Access{'W', port, value, s.refusal != 0});
 }
 
-extern "C" int DlPortLastError(void) { return dlportio_sim::configured_state().last_error; }
+extern "C" int DlPortLastError(void) {
+    return dlportio_sim::configured_state().last_error;
+}

@@ -38,7 +38,7 @@ namespace dlportio_sim {
 struct Access {
     char direction;  // 'R' or 'W'
     uint32_t port;
-    uint8_t value;   // the byte written, or the byte the read returned
+    uint8_t value;  // the byte written, or the byte the read returned
     bool refused;
 
     std::string text() const;

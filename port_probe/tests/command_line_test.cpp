@@ -20,7 +20,8 @@ const RawCase kRawCases[] = {
     {"program_only", "Vestrel.exe", ""},
     {"only_blanks_after_program", "Vestrel.exe   \t ", ""},
     {"empty_line", "", ""},
-    {"every_blank_code_skipped", std::string("Vestrel.exe \x01\x09\x0A\x0D\x1F\x20req.ini"), "req.ini"},
+    {"every_blank_code_skipped", std::string("Vestrel.exe \x01\x09\x0A\x0D\x1F\x20req.ini"),
+     "req.ini"},
     {"tab_ends_program_name", "Vestrel.exe\treq.ini", "req.ini"},
     {"control_char_ends_program_name", "Vestrel.exe\x01req.ini", "req.ini"},
     {"quoted_program", "\"C:\\Program Files\\Vestrel.exe\" req.ini", "req.ini"},
@@ -33,16 +34,18 @@ const RawCase kRawCases[] = {
     {"high_code_in_program_name", "Ves\xFFtrel.exe req.ini", "req.ini"},
 };
 
-void PrintTo(const RawCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const RawCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class RawCommandLine : public ::testing::TestWithParam<RawCase> {};
 
 TEST_P(RawCommandLine, GivesRequestFile) {
-    EXPECT_EQ(request_file_from_command_line(GetParam().command_line.c_str()), GetParam().request_file);
+    EXPECT_EQ(request_file_from_command_line(GetParam().command_line.c_str()),
+              GetParam().request_file);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rule, RawCommandLine, ::testing::ValuesIn(kRawCases),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Rule, RawCommandLine, ::testing::ValuesIn(kRawCases), RowName());
 
 struct ArgumentsCase {
     const char* name;
@@ -64,7 +67,9 @@ const ArgumentsCase kArgumentsCases[] = {
     {"high_codes_are_not_blanks", {"\xA0req.ini"}, "\xA0req.ini"},
 };
 
-void PrintTo(const ArgumentsCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const ArgumentsCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ArgumentList : public ::testing::TestWithParam<ArgumentsCase> {};
 
@@ -76,15 +81,16 @@ TEST_P(ArgumentList, GivesRequestFile) {
               GetParam().request_file);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rule, ArgumentList, ::testing::ValuesIn(kArgumentsCases),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Rule, ArgumentList, ::testing::ValuesIn(kArgumentsCases), RowName());
 
 TEST(ArgumentList, SameRuleAsRawCommandLine) {
     for (const auto& row : kArgumentsCases) {
         SCOPED_TRACE(row.name);
         std::string remainder;
-        for (std::size_t i = 0; i < row.arguments.size(); ++i) remainder += (i ? " " : "") + row.arguments[i];
-        EXPECT_EQ(request_file_from_command_line(("Vestrel " + remainder).c_str()), row.request_file);
+        for (std::size_t i = 0; i < row.arguments.size(); ++i)
+            remainder += (i ? " " : "") + row.arguments[i];
+        EXPECT_EQ(request_file_from_command_line(("Vestrel " + remainder).c_str()),
+                  row.request_file);
     }
 }
 
@@ -105,7 +111,9 @@ const CaptionCase kCaptionCases[] = {
     {"empty", "", ""},
 };
 
-void PrintTo(const CaptionCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const CaptionCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Caption : public ::testing::TestWithParam<CaptionCase> {};
 
@@ -113,7 +121,6 @@ TEST_P(Caption, IsFileNameWithoutFolderAndExtension) {
     EXPECT_EQ(caption_from_program_path(GetParam().path), GetParam().caption);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rule, Caption, ::testing::ValuesIn(kCaptionCases),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Rule, Caption, ::testing::ValuesIn(kCaptionCases), RowName());
 
 }  // namespace

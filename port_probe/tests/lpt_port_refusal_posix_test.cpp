@@ -21,7 +21,9 @@ struct RefusalCase {
     const char* reason;
 };
 
-void PrintTo(const RefusalCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const RefusalCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Refusal : public ::testing::TestWithParam<RefusalCase> {
 protected:
@@ -39,8 +41,9 @@ TEST_P(Refusal, FailsAtTheFirstRefusedAccessAndSaysWhy) {
 
     EXPECT_EQ(init_parallel_port(1, message_, sizeof message_), 0);
 
-    EXPECT_EQ(std::string(message_), std::string("No access to I/O port 890 (0x37A) of LPT1: ") + GetParam().reason +
-                                         ". Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel");
+    EXPECT_EQ(std::string(message_),
+              std::string("No access to I/O port 890 (0x37A) of LPT1: ") + GetParam().reason +
+                  ". Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel");
     std::vector<std::string> recorded;
     for (const auto& a : dlportio_sim::accesses()) recorded.push_back(a.text());
     EXPECT_EQ(recorded, std::vector<std::string>{"W 890 0x04 refused"});
@@ -48,8 +51,10 @@ TEST_P(Refusal, FailsAtTheFirstRefusedAccessAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, Refusal,
-    ::testing::Values(RefusalCase{"EPERM", EPERM, "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down)"},
-                      RefusalCase{"ENOSYS", ENOSYS, "this kernel or machine has no ioperm support"}),
+    ::testing::Values(
+        RefusalCase{"EPERM", EPERM,
+                    "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down)"},
+        RefusalCase{"ENOSYS", ENOSYS, "this kernel or machine has no ioperm support"}),
     RowName());
 
 }  // namespace

@@ -25,7 +25,8 @@ TEST(DriverWithoutErrorQuery, ProbeDecidesByTheStatusByteAlone) {
     EXPECT_STREQ(message, "Roduroz does not answer! Connect the parallel cable to PC");
     std::vector<std::string> recorded;
     for (const auto& a : dlportio_sim::accesses()) recorded.push_back(a.text());
-    EXPECT_EQ(recorded, (std::vector<std::string>{"W 890 0x04 refused", "W 890 0x08 refused", "R 889 0x00 refused"}));
+    EXPECT_EQ(recorded, (std::vector<std::string>{"W 890 0x04 refused", "W 890 0x08 refused",
+                                                  "R 889 0x00 refused"}));
 }
 
 }  // namespace

@@ -66,7 +66,9 @@ struct CopyCase {
     std::string expected;  // all `size` bytes
 };
 
-void PrintTo(const CopyCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const CopyCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CopyMessage : public ::testing::TestWithParam<CopyCase> {};
 
@@ -122,17 +124,28 @@ const TableCase kTableCases[] = {
     {"absent_table_gets_defaults_lpt3", std::nullopt, 3, kDefaults, 632},
     {"other_port_setting_kept", "[LPT SECTION]\nLPT2_BASE=1000\n", 1, {"888", "1000", "632"}, 888},
     {"configured_entry_used_untouched", "[LPT SECTION]\nLPT2_BASE=1000\n", 2, {}, 1000},
-    {"zero_entry_replaced", "[LPT SECTION]\nLPT1_BASE=0\nLPT2_BASE=1000\nLPT3_BASE=700\n", 1,
-     {"888", "1000", "700"}, 888},
-    {"non_numbers_replaced", "[LPT SECTION]\nLPT1_BASE=abc\nLPT2_BASE=xyz\nLPT3_BASE=700\n", 1,
-     {"888", "956", "700"}, 888},
-    {"large_valid_number_of_other_port_kept", "[LPT SECTION]\nLPT3_BASE=70000\n", 2,
-     {"888", "956", "70000"}, 956},
+    {"zero_entry_replaced",
+     "[LPT SECTION]\nLPT1_BASE=0\nLPT2_BASE=1000\nLPT3_BASE=700\n",
+     1,
+     {"888", "1000", "700"},
+     888},
+    {"non_numbers_replaced",
+     "[LPT SECTION]\nLPT1_BASE=abc\nLPT2_BASE=xyz\nLPT3_BASE=700\n",
+     1,
+     {"888", "956", "700"},
+     888},
+    {"large_valid_number_of_other_port_kept",
+     "[LPT SECTION]\nLPT3_BASE=70000\n",
+     2,
+     {"888", "956", "70000"},
+     956},
     {"entry_in_other_section_ignored", "[Other]\nLPT1_BASE=1000\n", 1, kDefaults, 888},
     {"highest_base_allowed", "[LPT SECTION]\nLPT1_BASE=65533\n", 1, {}, 65533},
 };
 
-void PrintTo(const TableCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const TableCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Table : public PortLayer, public ::testing::WithParamInterface<TableCase> {};
 
@@ -155,8 +168,7 @@ TEST_P(Table, KeepsValidEntriesAndProbesTheBase) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Table, ::testing::ValuesIn(kTableCases),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, Table, ::testing::ValuesIn(kTableCases), RowName());
 
 // --- bases beyond the I/O space ---------------------------------------------
 
@@ -168,13 +180,15 @@ TEST_P(RefusedBase, TouchesNoRegisterAndKeepsTable) {
 
     EXPECT_EQ(init_parallel_port(2, message_, sizeof message_), 0);
 
-    EXPECT_EQ(std::string(message_), std::string("Base address ") + GetParam() +
-                                         " of LPT2 (LPT2_BASE in TROV.INI) is out of range: allowed are 1 to 65533");
+    EXPECT_EQ(std::string(message_),
+              std::string("Base address ") + GetParam() +
+                  " of LPT2 (LPT2_BASE in TROV.INI) is out of range: allowed are 1 to 65533");
     EXPECT_TRUE(recorded().empty());
     EXPECT_EQ(read_file(kTable), table);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, RefusedBase, ::testing::Values("65534", "65535", "65536", "4294967295"));
+INSTANTIATE_TEST_SUITE_P(Values, RefusedBase,
+                         ::testing::Values("65534", "65535", "65536", "4294967295"));
 
 // --- the answer -------------------------------------------------------------
 
@@ -185,7 +199,9 @@ struct AnswerCase {
     bool answers;
 };
 
-void PrintTo(const AnswerCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const AnswerCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Answer : public PortLayer, public ::testing::WithParamInterface<AnswerCase> {};
 
@@ -211,7 +227,9 @@ struct StateCase {
     lpt_port_state expected;
 };
 
-void PrintTo(const StateCase& row, std::ostream* out) { *out << "LPT" << row.port; }
+void PrintTo(const StateCase& row, std::ostream* out) {
+    *out << "LPT" << row.port;
+}
 
 class State : public PortLayer, public ::testing::WithParamInterface<StateCase> {};
 
@@ -242,7 +260,9 @@ struct BufferCase {
     int refusal;
 };
 
-void PrintTo(const BufferCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const BufferCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ShortBuffer : public PortLayer, public ::testing::WithParamInterface<BufferCase> {};
 
@@ -267,7 +287,8 @@ TEST_P(ShortBuffer, ReasonCutToNineCharacters) {
 INSTANTIATE_TEST_SUITE_P(Reasons, ShortBuffer,
                          ::testing::Values(BufferCase{"bad_port", 4, "", 0xFF, 0},
                                            BufferCase{"no_answer", 1, "", 0x00, 0},
-                                           BufferCase{"refused_base", 1, "[LPT SECTION]\nLPT1_BASE=65534\n", 0xFF, 0},
+                                           BufferCase{"refused_base", 1,
+                                                      "[LPT SECTION]\nLPT1_BASE=65534\n", 0xFF, 0},
                                            BufferCase{"refused_access", 1, "", 0xFF, EPERM}),
                          RowName());
 

@@ -28,7 +28,8 @@ bool port_access_granted() {
 }
 
 TEST(RealDriver, RefusedAccessFailsWithReason) {
-    if (port_access_granted()) GTEST_SKIP() << "this process may reach I/O ports; not touching hardware";
+    if (port_access_granted())
+        GTEST_SKIP() << "this process may reach I/O ports; not touching hardware";
     TempFolder folder;
     write_file("request.ini", "[Vestrel]\nLptPort=1\n");
 
@@ -40,7 +41,8 @@ TEST(RealDriver, RefusedAccessFailsWithReason) {
     GetPrivateProfileStringA("Vestrel", "ReturnValue", "", value, sizeof value, "request.ini");
     EXPECT_STREQ(value, "Failed");
     GetPrivateProfileStringA("Vestrel", "FailureReason", "", value, sizeof value, "request.ini");
-    EXPECT_EQ(std::string(value).rfind("No access to I/O port 890 (0x37A) of LPT1: ", 0), 0u) << value;
+    EXPECT_EQ(std::string(value).rfind("No access to I/O port 890 (0x37A) of LPT1: ", 0), 0u)
+        << value;
 }
 
 }  // namespace

@@ -12,7 +12,9 @@ extern char** environ;
 
 namespace {
 
-std::string variable_name(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+std::string variable_name(const std::string& entry) {
+    return entry.substr(0, entry.find('='));
+}
 
 // Reads both pipes to their end, whichever has data first.
 void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
@@ -77,7 +79,8 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
         posix_spawn_file_actions_addclose(&actions, fd);
 
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int spawned =
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out_pipe[1]);
     close(err_pipe[1]);

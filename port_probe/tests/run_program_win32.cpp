@@ -78,8 +78,8 @@ ProgramRun run_command_line(const std::string& program, const std::string& comma
     PROCESS_INFORMATION process{};
     std::string line = command_line;
     std::string block = environment_block(environment);
-    const BOOL started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, block.data(),
-                                        nullptr, &startup, &process);
+    const BOOL started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                        block.data(), nullptr, &startup, &process);
     CloseHandle(out_write);
     CloseHandle(err_write);
     if (started) {

@@ -17,7 +17,8 @@ public:
         std::mt19937_64 random(static_cast<unsigned long long>(
             std::chrono::steady_clock::now().time_since_epoch().count()));
         do {
-            path_ = std::filesystem::temp_directory_path() / ("vestrel-test-" + std::to_string(random()));
+            path_ = std::filesystem::temp_directory_path() /
+                    ("vestrel-test-" + std::to_string(random()));
         } while (!std::filesystem::create_directory(path_));
         std::filesystem::current_path(path_);
     }

@@ -40,9 +40,15 @@ const char kMissingPort[] = "File:./request.ini does not contain Entry:LptPort o
 std::string summary(const std::string& request, int port, unsigned base) {
     return request + ": port = " + std::to_string(port) + ", addr = " + std::to_string(base) + "\n";
 }
-Lines success_log(const std::string& text) { return {kOpened, kInit, text, kWriteIni, text}; }
-Lines failure_log(const std::string& text) { return {kOpened, kInit, kWriteIni, text}; }
-Lines missing_entry_log(const std::string& text) { return {kOpened, text, kWriteIni, text}; }
+Lines success_log(const std::string& text) {
+    return {kOpened, kInit, text, kWriteIni, text};
+}
+Lines failure_log(const std::string& text) {
+    return {kOpened, kInit, kWriteIni, text};
+}
+Lines missing_entry_log(const std::string& text) {
+    return {kOpened, text, kWriteIni, text};
+}
 
 Lines probe(unsigned base, const char* status) {
     return {"W " + std::to_string(base + 2) + " 0x04", "W " + std::to_string(base + 2) + " 0x08",
@@ -59,8 +65,9 @@ std::string regex_escape(const std::string& text) {
 std::string log_pattern(const Lines& entries) {
     std::string pattern;
     for (const auto& e : entries)
-        pattern += R"(\n(0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01])/\d\d ([01]\d|2[0-3]):[0-5]\d:[0-5]\d: )" +
-                   regex_escape(e);
+        pattern +=
+            R"(\n(0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01])/\d\d ([01]\d|2[0-3]):[0-5]\d:[0-5]\d: )" +
+            regex_escape(e);
     return pattern;
 }
 
@@ -131,12 +138,15 @@ protected:
     // ReturnValue and FailureReason as stored. A reason that ends in a blank
     // or a line feed is stored with it (checked in the file's bytes) and reads
     // back without it.
-    static void expect_result(const std::string& request, const char* return_value, const std::string& reason) {
+    static void expect_result(const std::string& request, const char* return_value,
+                              const std::string& reason) {
         EXPECT_EQ(profile_value(request, "Vestrel", "ReturnValue"), return_value);
         std::string read_back = reason;
-        while (!read_back.empty() && (read_back.back() == '\n' || read_back.back() == ' ')) read_back.pop_back();
+        while (!read_back.empty() && (read_back.back() == '\n' || read_back.back() == ' '))
+            read_back.pop_back();
         if (read_back != reason) {
-            EXPECT_NE(read_file(request).value_or("").find("FailureReason=" + reason), std::string::npos)
+            EXPECT_NE(read_file(request).value_or("").find("FailureReason=" + reason),
+                      std::string::npos)
                 << "the reason was not stored with its end";
         }
         EXPECT_EQ(profile_value(request, "Vestrel", "FailureReason"), read_back);
@@ -145,7 +155,8 @@ protected:
     static void expect_log(const char* path, const Lines& entries) {
         const auto log = read_text_file(path);
         ASSERT_TRUE(log.has_value()) << "no run log";
-        EXPECT_TRUE(std::regex_match(*log, std::regex(log_pattern(entries)))) << "log was:\n" << *log;
+        EXPECT_TRUE(std::regex_match(*log, std::regex(log_pattern(entries)))) << "log was:\n"
+                                                                              << *log;
     }
 
     TempFolder folder_;
@@ -168,54 +179,176 @@ struct OutcomeCase {
 
 const std::string kWithLog = "[Vestrel]\nLogFile=run.log\n";
 const Lines kDefaults = {"888", "956", "632"};
-const std::string kBase65534 = "Base address 65534 of LPT1 (LPT1_BASE in TROV.INI) is out of range: allowed are 1 to 65533";
+const std::string kBase65534 =
+    "Base address 65534 of LPT1 (LPT1_BASE in TROV.INI) is out of range: allowed are 1 to 65533";
 const std::string kEperm =
-    "No access to I/O port 890 (0x37A) of LPT1: permission denied (no CAP_SYS_RAWIO, or the kernel is locked down). "
+    "No access to I/O port 890 (0x37A) of LPT1: permission denied (no CAP_SYS_RAWIO, or the kernel "
+    "is locked down). "
     "Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel";
 const std::string kEnosys =
     "No access to I/O port 890 (0x37A) of LPT1: this kernel or machine has no ioperm support. "
     "Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel";
 
 const OutcomeCase kOutcomes[] = {
-    {"answer_lpt1_all_ones", kWithLog + "LptPort=1\n", "", "0xFF", "", "Success", summary(kRequest, 1, 888),
-     probe(888, "0xFF"), success_log(summary(kRequest, 1, 888)), kDefaults},
-    {"answer_lpt2_bit4_only", kWithLog + "LptPort=2\n", "", "0x10", "", "Success", summary(kRequest, 2, 956),
-     probe(956, "0x10"), success_log(summary(kRequest, 2, 956)), kDefaults},
-    {"answer_lpt3_configured_base", kWithLog + "LptPort=3\n", "[LPT SECTION]\nLPT3_BASE=1000\n", "0xFF", "",
-     "Success", summary(kRequest, 3, 1000), probe(1000, "0xFF"), success_log(summary(kRequest, 3, 1000)), {}},
-    {"answer_other_port_setting_kept", kWithLog + "LptPort=1\n", "[LPT SECTION]\nLPT2_BASE=1000\n", "0xFF", "",
-     "Success", summary(kRequest, 1, 888), probe(888, "0xFF"), success_log(summary(kRequest, 1, 888)),
+    {"answer_lpt1_all_ones", kWithLog + "LptPort=1\n", "", "0xFF", "", "Success",
+     summary(kRequest, 1, 888), probe(888, "0xFF"), success_log(summary(kRequest, 1, 888)),
+     kDefaults},
+    {"answer_lpt2_bit4_only", kWithLog + "LptPort=2\n", "", "0x10", "", "Success",
+     summary(kRequest, 2, 956), probe(956, "0x10"), success_log(summary(kRequest, 2, 956)),
+     kDefaults},
+    {"answer_lpt3_configured_base",
+     kWithLog + "LptPort=3\n",
+     "[LPT SECTION]\nLPT3_BASE=1000\n",
+     "0xFF",
+     "",
+     "Success",
+     summary(kRequest, 3, 1000),
+     probe(1000, "0xFF"),
+     success_log(summary(kRequest, 3, 1000)),
+     {}},
+    {"answer_other_port_setting_kept",
+     kWithLog + "LptPort=1\n",
+     "[LPT SECTION]\nLPT2_BASE=1000\n",
+     "0xFF",
+     "",
+     "Success",
+     summary(kRequest, 1, 888),
+     probe(888, "0xFF"),
+     success_log(summary(kRequest, 1, 888)),
      {"888", "1000", "632"}},
-    {"answer_highest_base", kWithLog + "LptPort=1\n", "[LPT SECTION]\nLPT1_BASE=65533\n", "0xFF", "", "Success",
-     summary(kRequest, 1, 65533), probe(65533, "0xFF"), success_log(summary(kRequest, 1, 65533)), {}},
+    {"answer_highest_base",
+     kWithLog + "LptPort=1\n",
+     "[LPT SECTION]\nLPT1_BASE=65533\n",
+     "0xFF",
+     "",
+     "Success",
+     summary(kRequest, 1, 65533),
+     probe(65533, "0xFF"),
+     success_log(summary(kRequest, 1, 65533)),
+     {}},
     {"port_text_2abc_probes_lpt2", kWithLog + "LptPort=2abc\n", "", "0xFF", "", "Success",
-     summary(kRequest, 2, 956), probe(956, "0xFF"), success_log(summary(kRequest, 2, 956)), kDefaults},
-    {"answer_without_log", "[Vestrel]\nLptPort=1\n", "", "0xFF", "", "Success", summary(kRequest, 1, 888),
-     probe(888, "0xFF"), {}, kDefaults},
-    {"no_answer_replaces_old_result", kWithLog + "LptPort=1\nReturnValue=Success\nFailureReason=old\n", "",
-     "0xEF", "", "Failed", kNoAnswer, probe(888, "0xEF"), failure_log(kNoAnswer), kDefaults},
-    {"no_answer_zero", kWithLog + "LptPort=1\n", "", "0x00", "", "Failed", kNoAnswer, probe(888, "0x00"),
-     failure_log(kNoAnswer), kDefaults},
-    {"port_0", kWithLog + "LptPort=0\n", "", "0xFF", "", "Failed", kBadPort, {}, failure_log(kBadPort), {}},
-    {"port_4", kWithLog + "LptPort=4\n", "", "0xFF", "", "Failed", kBadPort, {}, failure_log(kBadPort), {}},
-    {"port_minus_1", kWithLog + "LptPort=-1\n", "", "0xFF", "", "Failed", kBadPort, {}, failure_log(kBadPort), {}},
-    {"port_text_abc", kWithLog + "LptPort=abc\n", "", "0xFF", "", "Failed", kBadPort, {}, failure_log(kBadPort),
+     summary(kRequest, 2, 956), probe(956, "0xFF"), success_log(summary(kRequest, 2, 956)),
+     kDefaults},
+    {"answer_without_log",
+     "[Vestrel]\nLptPort=1\n",
+     "",
+     "0xFF",
+     "",
+     "Success",
+     summary(kRequest, 1, 888),
+     probe(888, "0xFF"),
+     {},
+     kDefaults},
+    {"no_answer_replaces_old_result",
+     kWithLog + "LptPort=1\nReturnValue=Success\nFailureReason=old\n", "", "0xEF", "", "Failed",
+     kNoAnswer, probe(888, "0xEF"), failure_log(kNoAnswer), kDefaults},
+    {"no_answer_zero", kWithLog + "LptPort=1\n", "", "0x00", "", "Failed", kNoAnswer,
+     probe(888, "0x00"), failure_log(kNoAnswer), kDefaults},
+    {"port_0",
+     kWithLog + "LptPort=0\n",
+     "",
+     "0xFF",
+     "",
+     "Failed",
+     kBadPort,
+     {},
+     failure_log(kBadPort),
      {}},
-    {"port_entry_missing", kWithLog, "", "0xFF", "", "Failed", kMissingPort, {}, missing_entry_log(kMissingPort),
+    {"port_4",
+     kWithLog + "LptPort=4\n",
+     "",
+     "0xFF",
+     "",
+     "Failed",
+     kBadPort,
+     {},
+     failure_log(kBadPort),
      {}},
-    {"port_entry_empty", kWithLog + "LptPort=\n", "", "0xFF", "", "Failed", kMissingPort, {},
-     missing_entry_log(kMissingPort), {}},
-    {"section_missing", "[Other]\nLogFile=run.log\nLptPort=1\n", "", "0xFF", "", "Failed", kMissingPort, {}, {},
+    {"port_minus_1",
+     kWithLog + "LptPort=-1\n",
+     "",
+     "0xFF",
+     "",
+     "Failed",
+     kBadPort,
+     {},
+     failure_log(kBadPort),
      {}},
-    {"base_beyond_io_space_refused", kWithLog + "LptPort=1\n", "[LPT SECTION]\nLPT1_BASE=65534\n", "0xFF", "",
-     "Failed", kBase65534, {}, failure_log(kBase65534), {}},
-    {"access_refused_eperm", kWithLog + "LptPort=1\n", "", "0xFF", "EPERM", "Failed", kEperm,
-     {"W 890 0x04 refused"}, failure_log(kEperm), kDefaults},
-    {"access_refused_enosys", kWithLog + "LptPort=1\n", "", "0xFF", "ENOSYS", "Failed", kEnosys,
-     {"W 890 0x04 refused"}, failure_log(kEnosys), kDefaults},
+    {"port_text_abc",
+     kWithLog + "LptPort=abc\n",
+     "",
+     "0xFF",
+     "",
+     "Failed",
+     kBadPort,
+     {},
+     failure_log(kBadPort),
+     {}},
+    {"port_entry_missing",
+     kWithLog,
+     "",
+     "0xFF",
+     "",
+     "Failed",
+     kMissingPort,
+     {},
+     missing_entry_log(kMissingPort),
+     {}},
+    {"port_entry_empty",
+     kWithLog + "LptPort=\n",
+     "",
+     "0xFF",
+     "",
+     "Failed",
+     kMissingPort,
+     {},
+     missing_entry_log(kMissingPort),
+     {}},
+    {"section_missing",
+     "[Other]\nLogFile=run.log\nLptPort=1\n",
+     "",
+     "0xFF",
+     "",
+     "Failed",
+     kMissingPort,
+     {},
+     {},
+     {}},
+    {"base_beyond_io_space_refused",
+     kWithLog + "LptPort=1\n",
+     "[LPT SECTION]\nLPT1_BASE=65534\n",
+     "0xFF",
+     "",
+     "Failed",
+     kBase65534,
+     {},
+     failure_log(kBase65534),
+     {}},
+    {"access_refused_eperm",
+     kWithLog + "LptPort=1\n",
+     "",
+     "0xFF",
+     "EPERM",
+     "Failed",
+     kEperm,
+     {"W 890 0x04 refused"},
+     failure_log(kEperm),
+     kDefaults},
+    {"access_refused_enosys",
+     kWithLog + "LptPort=1\n",
+     "",
+     "0xFF",
+     "ENOSYS",
+     "Failed",
+     kEnosys,
+     {"W 890 0x04 refused"},
+     failure_log(kEnosys),
+     kDefaults},
 };
 
-void PrintTo(const OutcomeCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const OutcomeCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Outcome : public EndToEnd, public ::testing::WithParamInterface<OutcomeCase> {};
 
@@ -236,7 +369,8 @@ TEST_P(Outcome, RequestTableLogAndRegisters) {
     } else {
         expect_log("run.log", row.log);
         const std::string log = read_text_file("run.log").value_or("");
-        EXPECT_TRUE(log.compare(1, date.size(), date) == 0 || log.compare(1, date.size(), today()) == 0)
+        EXPECT_TRUE(log.compare(1, date.size(), date) == 0 ||
+                    log.compare(1, date.size(), today()) == 0)
             << "the first time stamp is not today's date as MM/DD/YY: " << log.substr(1, 17);
     }
     if (!row.table_after.empty()) {
@@ -248,8 +382,7 @@ TEST_P(Outcome, RequestTableLogAndRegisters) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Outcome, ::testing::ValuesIn(kOutcomes),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, Outcome, ::testing::ValuesIn(kOutcomes), RowName());
 
 // --- how the request file is named -----------------------------------------
 
@@ -259,15 +392,18 @@ struct NamingCase {
     std::string request_file;  // the file the run must use
 };
 
-void PrintTo(const NamingCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const NamingCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Naming : public EndToEnd, public ::testing::WithParamInterface<NamingCase> {};
 
 TEST_P(Naming, RequestFileTakenVerbatim) {
     const auto& row = GetParam();
     if (row.request_file.find('"') != std::string::npos && !kFileNamesMayHoldQuotes)
-        GTEST_SKIP() << "file names cannot hold double quotes here; the quoted name is checked by the "
-                        "command-line launcher tests";
+        GTEST_SKIP()
+            << "file names cannot hold double quotes here; the quoted name is checked by the "
+               "command-line launcher tests";
     write_file(row.request_file, "[Vestrel]\nLptPort=1\n");
 
     expect_quiet_exit(vestrel(row.arguments));
@@ -275,12 +411,13 @@ TEST_P(Naming, RequestFileTakenVerbatim) {
     expect_result(row.request_file, "Success", summary(row.request_file, 1, 888));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Naming,
-                         ::testing::Values(NamingCase{"quotes_kept", {"\"req.ini\""}, "\"req.ini\""},
-                                           NamingCase{"arguments_joined_by_blank", {"./my", "req.ini"}, "./my req.ini"},
-                                           NamingCase{"leading_blank_arguments_skipped", {"", " ", "./req.ini"},
-                                                      "./req.ini"}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Naming,
+    ::testing::Values(NamingCase{"quotes_kept", {"\"req.ini\""}, "\"req.ini\""},
+                      NamingCase{"arguments_joined_by_blank", {"./my", "req.ini"}, "./my req.ini"},
+                      NamingCase{
+                          "leading_blank_arguments_skipped", {"", " ", "./req.ini"}, "./req.ini"}),
+    RowName());
 
 // --- no request file name --------------------------------------------------
 
@@ -307,7 +444,8 @@ INSTANTIATE_TEST_SUITE_P(Arguments, MissingArgument,
 TEST_F(EndToEnd, MissingRequestFileIsCreatedWithTheResult) {
     expect_quiet_exit(vestrel({"./absent.ini"}));
 
-    expect_result("./absent.ini", "Failed", "File:./absent.ini does not contain Entry:LptPort or Section:Vestrel ");
+    expect_result("./absent.ini", "Failed",
+                  "File:./absent.ini does not contain Entry:LptPort or Section:Vestrel ");
     EXPECT_EQ(folder_.entries(), std::set<std::string>{"absent.ini"});
 }
 
@@ -341,7 +479,9 @@ struct LongNameCase {
     std::string (*full_text)(const std::string& request_file);
 };
 
-void PrintTo(const LongNameCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const LongNameCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class LongName : public EndToEnd, public ::testing::WithParamInterface<LongNameCase> {};
 
@@ -366,13 +506,13 @@ TEST_P(LongName, TextsCutToTheBuffer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, LongName,
-    ::testing::Values(
-        LongNameCase{"summary", "[Vestrel]\nLogFile=run.log\nLptPort=1\n", "Success",
-                     [](const std::string& r) { return summary(r, 1, 888); }},
-        LongNameCase{"missing_entry", "[Vestrel]\nLogFile=run.log\n", "Failed",
-                     [](const std::string& r) {
-                         return "File:" + r + " does not contain Entry:LptPort or Section:Vestrel ";
-                     }}),
+    ::testing::Values(LongNameCase{"summary", "[Vestrel]\nLogFile=run.log\nLptPort=1\n", "Success",
+                                   [](const std::string& r) { return summary(r, 1, 888); }},
+                      LongNameCase{"missing_entry", "[Vestrel]\nLogFile=run.log\n", "Failed",
+                                   [](const std::string& r) {
+                                       return "File:" + r +
+                                              " does not contain Entry:LptPort or Section:Vestrel ";
+                                   }}),
     RowName());
 
 }  // namespace

@@ -28,7 +28,8 @@ std::string profile_value(const char* file, const char* key) {
 
 std::string replace_program(std::string line, const std::string& program) {
     const std::string marker = "{PROGRAM}";
-    for (auto at = line.find(marker); at != std::string::npos; at = line.find(marker, at + program.size()))
+    for (auto at = line.find(marker); at != std::string::npos;
+         at = line.find(marker, at + program.size()))
         line.replace(at, marker.size(), program);
     return line;
 }
@@ -41,12 +42,15 @@ struct RawLineCase {
     Expect expect;
 };
 
-void PrintTo(const RawLineCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const RawLineCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const RawLineCase kRawLines[] = {
     {"quoted_program", "\"{PROGRAM}\" .\\request.ini", Expect::Success},
     {"quoted_program_then_text_without_blank", "\"{PROGRAM}\".\\request.ini", Expect::Success},
-    {"quoted_program_with_blanks", "\"C:\\some dir\\Vestrel.exe\"  .\\request.ini", Expect::Success},
+    {"quoted_program_with_blanks", "\"C:\\some dir\\Vestrel.exe\"  .\\request.ini",
+     Expect::Success},
     {"unquoted_program_then_tab", "Vestrel.exe\t.\\request.ini", Expect::Success},
     {"quoted_request_file_keeps_quotes", "\"{PROGRAM}\" \".\\request.ini\"", Expect::Untouched},
     {"program_only", "\"{PROGRAM}\"", Expect::MessageBox},
@@ -64,15 +68,17 @@ TEST_P(RawCommandLine, RequestFileIsTheVerbatimRemainder) {
     write_file("request.ini", kRequestBody);
     const std::string program = beside_this_program("Vestrel.exe");
 
-    const ProgramRun run = run_command_line(program, replace_program(row.command_line, program),
-                                            {"DLPORTIO_SIM_STATUS=0xFF", "DLPORTIO_SIM_ERRNO=", "DLPORTIO_SIM_LOG="});
+    const ProgramRun run =
+        run_command_line(program, replace_program(row.command_line, program),
+                         {"DLPORTIO_SIM_STATUS=0xFF", "DLPORTIO_SIM_ERRNO=", "DLPORTIO_SIM_LOG="});
 
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.standard_output, "");
     EXPECT_EQ(run.standard_error, "");
     if (row.expect == Expect::Success) {
         EXPECT_EQ(profile_value(".\\request.ini", "ReturnValue"), "Success");
-        EXPECT_EQ(profile_value(".\\request.ini", "FailureReason"), ".\\request.ini: port = 1, addr = 888");
+        EXPECT_EQ(profile_value(".\\request.ini", "FailureReason"),
+                  ".\\request.ini: port = 1, addr = 888");
         EXPECT_EQ(folder_.entries(), (std::set<std::string>{"request.ini", "TROV.INI"}));
     } else {
         // The message box returns at once without a display; either way

@@ -104,8 +104,7 @@ void report(const char* name, int runs, const std::function<void(int)>& op, doub
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string folder =
-        argc > 1 ? argv[1] : std::filesystem::temp_directory_path().string();
+    const std::string folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path().string();
     const std::string path = folder + "/profile_bench.ini";
     const std::size_t bytes = generate(path);
     const double mb = static_cast<double>(bytes) / 1e6;
@@ -121,46 +120,64 @@ int main(int argc, char** argv) {
     std::printf("peak RSS after generating: %.1f MB\n\n", peak_rss_mb());
     std::printf("%-34s %9s %9s %9s\n", "operation", "min ms", "median ms", "MB/s");
 
-    report("baseline: read the file once", 20, [&](int) { read_once(path); }, mb);
-    report("baseline: rewrite once, no fsync", 10, [&](int) { rewrite_once(path, false); }, mb);
-    report("baseline: rewrite once with fsync", 10, [&](int) { rewrite_once(path, true); }, mb);
+    report(
+        "baseline: read the file once", 20, [&](int) { read_once(path); }, mb);
+    report(
+        "baseline: rewrite once, no fsync", 10, [&](int) { rewrite_once(path, false); }, mb);
+    report(
+        "baseline: rewrite once with fsync", 10, [&](int) { rewrite_once(path, true); }, mb);
 
-    report("read the last key", 20, [&](int) {
-        char buffer[300];
-        if (GetPrivateProfileStringA(last_section.c_str(), last_key, "", buffer, sizeof buffer,
-                                     path.c_str()) == 0) {
-            std::exit(1);
-        }
-    }, mb);
-    report("read the last key as integer", 20, [&](int) {
-        GetPrivateProfileIntA(last_section.c_str(), last_key, 0, path.c_str());
-    }, mb);
+    report(
+        "read the last key", 20,
+        [&](int) {
+            char buffer[300];
+            if (GetPrivateProfileStringA(last_section.c_str(), last_key, "", buffer, sizeof buffer,
+                                         path.c_str()) == 0) {
+                std::exit(1);
+            }
+        },
+        mb);
+    report(
+        "read the last key as integer", 20,
+        [&](int) { GetPrivateProfileIntA(last_section.c_str(), last_key, 0, path.c_str()); }, mb);
     const double rss_reads = peak_rss_mb();
 
-    report("replace the last value", 10, [&](int i) {
-        const std::string value = "replaced value " + std::to_string(i);
-        if (!WritePrivateProfileStringA(last_section.c_str(), last_key, value.c_str(),
-                                        path.c_str())) {
-            std::exit(1);
-        }
-    }, mb);
-    report("append a new key (last section)", 10, [&](int i) {
-        const std::string key = "NewKey" + std::to_string(i);
-        if (!WritePrivateProfileStringA(last_section.c_str(), key.c_str(), "appended",
-                                        path.c_str())) {
-            std::exit(1);
-        }
-    }, mb);
-    report("replace a value (first section)", 10, [&](int i) {
-        const std::string value = "first " + std::to_string(i);
-        if (!WritePrivateProfileStringA("Section000", "Key000000", value.c_str(),
-                                        path.c_str())) {
-            std::exit(1);
-        }
-    }, mb);
-    report("write the value already stored", 10, [&](int) {
-        WritePrivateProfileStringA("Section000", "Key000000", "first 9", path.c_str());
-    }, mb);
+    report(
+        "replace the last value", 10,
+        [&](int i) {
+            const std::string value = "replaced value " + std::to_string(i);
+            if (!WritePrivateProfileStringA(last_section.c_str(), last_key, value.c_str(),
+                                            path.c_str())) {
+                std::exit(1);
+            }
+        },
+        mb);
+    report(
+        "append a new key (last section)", 10,
+        [&](int i) {
+            const std::string key = "NewKey" + std::to_string(i);
+            if (!WritePrivateProfileStringA(last_section.c_str(), key.c_str(), "appended",
+                                            path.c_str())) {
+                std::exit(1);
+            }
+        },
+        mb);
+    report(
+        "replace a value (first section)", 10,
+        [&](int i) {
+            const std::string value = "first " + std::to_string(i);
+            if (!WritePrivateProfileStringA("Section000", "Key000000", value.c_str(),
+                                            path.c_str())) {
+                std::exit(1);
+            }
+        },
+        mb);
+    report(
+        "write the value already stored", 10,
+        [&](int) {
+            WritePrivateProfileStringA("Section000", "Key000000", "first 9", path.c_str());
+        },
+        mb);
     const double rss_all = peak_rss_mb();
 
     // The everyday case: a small request file, where a write's cost is the
@@ -171,14 +188,21 @@ int main(int argc, char** argv) {
         std::fputs("[Vestrel]\r\nLptPort=1\r\nLogFile=run.log\r\nReturnValue=Failed\r\n", f);
         std::fclose(f);
     }
-    report("small file: read a key", 50, [&](int) {
-        char buffer[300];
-        GetPrivateProfileStringA("Vestrel", "LogFile", "", buffer, sizeof buffer, small.c_str());
-    }, 0);
-    report("small file: replace a value", 20, [&](int i) {
-        WritePrivateProfileStringA("Vestrel", "ReturnValue", i % 2 ? "Failed" : "Success",
-                                   small.c_str());
-    }, 0);
+    report(
+        "small file: read a key", 50,
+        [&](int) {
+            char buffer[300];
+            GetPrivateProfileStringA("Vestrel", "LogFile", "", buffer, sizeof buffer,
+                                     small.c_str());
+        },
+        0);
+    report(
+        "small file: replace a value", 20,
+        [&](int i) {
+            WritePrivateProfileStringA("Vestrel", "ReturnValue", i % 2 ? "Failed" : "Success",
+                                       small.c_str());
+        },
+        0);
     std::remove(small.c_str());
 
     std::printf("\npeak RSS after reads: %.1f MB, after writes: %.1f MB (file %.1f MB, %.2fx)\n",

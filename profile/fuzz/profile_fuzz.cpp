@@ -21,16 +21,15 @@ const char* const kValues[] = {"", "1", "x y", "'q'", "\t lead", "v\n", "\"a\"b\
 
 std::string read(const std::string& file, const char* section, const char* key) {
     char buffer[64];
-    const uint32_t n = profile_text::get_string(file, section, key, "<none>", buffer, sizeof buffer);
+    const uint32_t n =
+        profile_text::get_string(file, section, key, "<none>", buffer, sizeof buffer);
     return std::string(buffer, n);
 }
 
 // What a written value reads back as: leading and trailing blanks go, the
 // text ends at the first line break, and one pair of matching quotes goes.
 std::string read_back(std::string v) {
-    const auto blank = [](char c) {
-        return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A';
-    };
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A'; };
     std::size_t b = 0;
     while (b < v.size() && blank(v[b])) ++b;
     v = v.substr(b);
@@ -69,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     char buffer[48];
     std::memset(buffer, 0x5A, sizeof buffer);
-    const uint32_t n =
-        profile_text::get_string(file, section, key, "dflt  ", buffer, buffer_size);
+    const uint32_t n = profile_text::get_string(file, section, key, "dflt  ", buffer, buffer_size);
     if (buffer_size == 0) {
         check(n == 0 && buffer[0] == 0x5A);
     } else {
@@ -100,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     for (const char* s : kSections) {
         for (const char* k : kKeys) {
-            if (trimmed_lower(s) == trimmed_lower(section) && trimmed_lower(k) == trimmed_lower(key)) {
+            if (trimmed_lower(s) == trimmed_lower(section) &&
+                trimmed_lower(k) == trimmed_lower(key)) {
                 continue;
             }
             if (std::strchr(k, '=') || std::strchr(s, ']')) continue;

@@ -69,7 +69,9 @@ std::string file_argument(std::string_view windows_name) {
     return out;
 }
 
-bool make_dir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool make_dir(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
 
 bool write_file(const std::string& path, std::string_view bytes, bool readonly) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -101,11 +103,14 @@ Kind snapshot(const std::string& path, std::string& bytes) {
 int last_error() {
     switch (errno) {
         case ENOENT:
-        case ENOTDIR: return 3;
+        case ENOTDIR:
+            return 3;
         case EACCES:
         case EPERM:
-        case EROFS: return 5;
-        default: return 1000 + errno;
+        case EROFS:
+            return 5;
+        default:
+            return 1000 + errno;
     }
 }
 
@@ -114,10 +119,11 @@ void forget_cached(const std::string&) {}
 
 // A read-only file keeps an ordinary user out; run_as_ordinary_user makes
 // sure the steps run as one.
-std::string readonly_unenforced() { return {}; }
+std::string readonly_unenforced() {
+    return {};
+}
 
-std::vector<std::string> run_as_ordinary_user(
-    const std::function<std::vector<std::string>()>& fn) {
+std::vector<std::string> run_as_ordinary_user(const std::function<std::vector<std::string>()>& fn) {
     if (::geteuid() != 0) return fn();
 
     // The ordinary user must be able to enter and write into the case folder:

@@ -46,12 +46,14 @@ std::string windows_folder() {
     return std::string(buffer, n);
 }
 
-std::string in_windows_folder(const std::string& name) { return windows_folder() + "\\" + name; }
+std::string in_windows_folder(const std::string& name) {
+    return windows_folder() + "\\" + name;
+}
 
 bool write_all(HANDLE h, std::string_view bytes) {
     while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > 0x10000000u ? 0x10000000u
-                                                       : static_cast<DWORD>(bytes.size());
+        const DWORD chunk =
+            bytes.size() > 0x10000000u ? 0x10000000u : static_cast<DWORD>(bytes.size());
         DWORD put = 0;
         if (!WriteFile(h, bytes.data(), chunk, &put, nullptr) || put == 0) return false;
         bytes.remove_prefix(put);
@@ -85,7 +87,8 @@ CaseFolder::CaseFolder(std::vector<std::string> windir_names)
         }
     }
     for (const std::string& name : windir_names_) remove_file(in_windows_folder(name));
-    if (!SetCurrentDirectoryA(path_.c_str())) throw std::runtime_error("SetCurrentDirectoryA failed");
+    if (!SetCurrentDirectoryA(path_.c_str()))
+        throw std::runtime_error("SetCurrentDirectoryA failed");
 }
 
 CaseFolder::~CaseFolder() {
@@ -109,9 +112,13 @@ std::string path_of(std::string_view location) {
 }
 
 // File names are native: '\' is the separator the recording used.
-std::string file_argument(std::string_view windows_name) { return std::string(windows_name); }
+std::string file_argument(std::string_view windows_name) {
+    return std::string(windows_name);
+}
 
-bool make_dir(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool make_dir(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
 
 bool write_file(const std::string& path, std::string_view bytes, bool readonly) {
     const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -138,7 +145,9 @@ Kind snapshot(const std::string& path, std::string& bytes) {
 }
 
 // The corpus records GetLastError() itself.
-int last_error() { return static_cast<int>(GetLastError()); }
+int last_error() {
+    return static_cast<int>(GetLastError());
+}
 
 // A call with only the file name set drops the service's cached copy of that
 // file (documented as flushing it); the recording did the same before every
@@ -158,8 +167,9 @@ std::string readonly_unenforced() {
     std::string why;
     if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
-        why = "a file with the read-only attribute opened for writing here (Wine run by root "
-              "ignores the attribute); run the tests as an ordinary user to check this case";
+        why =
+            "a file with the read-only attribute opened for writing here (Wine run by root "
+            "ignores the attribute); run the tests as an ordinary user to check this case";
     }
     remove_file(probe);
     return why;
@@ -167,8 +177,7 @@ std::string readonly_unenforced() {
 
 // Rights cannot be dropped inside a process here; readonly_unenforced() tells
 // when that matters.
-std::vector<std::string> run_as_ordinary_user(
-    const std::function<std::vector<std::string>()>& fn) {
+std::vector<std::string> run_as_ordinary_user(const std::function<std::vector<std::string>()>& fn) {
     return fn();
 }
 

@@ -14,7 +14,9 @@ struct ParseError : std::runtime_error {
 // The largest string a repetition may expand to.
 constexpr uint64_t kMaxRepeatedBytes = uint64_t{1} << 26;
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -129,11 +131,21 @@ private:
             if (pos_ >= s_.size()) break;
             c = s_[pos_++];
             switch (c) {
-                case '\\': out += '\\'; break;
-                case '"': out += '"'; break;
-                case 'r': out += '\r'; break;
-                case 'n': out += '\n'; break;
-                case 't': out += '\t'; break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '"':
+                    out += '"';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
                 case 'x': {
                     const int hi = pos_ < s_.size() ? hex_digit(s_[pos_]) : -1;
                     const int lo = pos_ + 1 < s_.size() ? hex_digit(s_[pos_ + 1]) : -1;
@@ -142,7 +154,8 @@ private:
                     pos_ += 2;
                     break;
                 }
-                default: throw ParseError(std::string("unknown escape \\") + c);
+                default:
+                    throw ParseError(std::string("unknown escape \\") + c);
             }
         }
         if (pos_ >= s_.size()) throw ParseError("unterminated string");
@@ -259,11 +272,21 @@ std::string quote(std::string_view bytes) {
     for (char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c >= 0x20 && c <= 0x7E) {
                     out += static_cast<char>(c);
@@ -333,7 +356,8 @@ ParseResult parse_cases(std::string_view text, std::string_view name) {
                 throw ParseError(where(name, number) + e.what());
             }
         });
-        if (current) throw ParseError(std::string(name) + ": case " + current->id + " has no 'end'");
+        if (current)
+            throw ParseError(std::string(name) + ": case " + current->id + " has no 'end'");
     } catch (const ParseError& e) {
         result.error = e.what();
     }

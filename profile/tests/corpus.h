@@ -40,23 +40,23 @@ struct Step {
     enum class Snapshot { bytes, absent, directory };
 
     Kind kind = Kind::get;
-    int line = 0;            // where the step stands in its file
-    std::string source;      // the line as written, for messages
-    std::string inputs;      // canonical form of everything before the results
+    int line = 0;        // where the step stands in its file
+    std::string source;  // the line as written, for messages
+    std::string inputs;  // canonical form of everything before the results
 
     // get / int / write
     std::string section;
     std::string key;
-    std::string text;        // the default (get) or the value (write)
-    std::string file;        // file-name argument with Windows separators
-    uint32_t size = 0;       // get
-    int int_default = 0;     // int
+    std::string text;     // the default (get) or the value (write)
+    std::string file;     // file-name argument with Windows separators
+    uint32_t size = 0;    // get
+    int int_default = 0;  // int
 
     // results
-    uint32_t ret = 0;        // get: count; int: value; write: 1 or 0
-    std::string image;       // get: buffer bytes up to the terminator
-    bool overrun = false;    // get: the recorded call wrote past the buffer
-    int error = 0;           // write -> 0: the recorded GetLastError()
+    uint32_t ret = 0;      // get: count; int: value; write: 1 or 0
+    std::string image;     // get: buffer bytes up to the terminator
+    bool overrun = false;  // get: the recorded call wrote past the buffer
+    int error = 0;         // write -> 0: the recorded GetLastError()
 
     // expect
     std::string location;
@@ -89,8 +89,7 @@ ParseResult parse_cases(std::string_view text, std::string_view name);
 // Applies an overrides text to parsed cases; returns an error message (empty
 // on success). Every entry must name an existing case and step, repeat its
 // inputs and give a reason.
-std::string apply_overrides(std::vector<Case>& cases, std::string_view text,
-                            std::string_view name);
+std::string apply_overrides(std::vector<Case>& cases, std::string_view text, std::string_view name);
 
 // A byte string in the corpus notation, for readable failure messages.
 std::string quote(std::string_view bytes);

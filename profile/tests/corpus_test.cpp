@@ -89,9 +89,9 @@ std::vector<std::string> run_steps(const corpus::Case& c) {
         switch (s.kind) {
             case corpus::Step::Kind::get: {
                 std::vector<char> buffer(s.size + 64u, '\xCC');
-                const uint32_t ret = GetPrivateProfileStringA(
-                    s.section.c_str(), s.key.c_str(), s.text.c_str(), buffer.data(), s.size,
-                    file.c_str());
+                const uint32_t ret =
+                    GetPrivateProfileStringA(s.section.c_str(), s.key.c_str(), s.text.c_str(),
+                                             buffer.data(), s.size, file.c_str());
                 std::size_t written = buffer.size();
                 while (written > 0 && buffer[written - 1] == '\xCC') --written;
                 const bool overrun = written > s.size;
@@ -135,7 +135,9 @@ std::vector<std::string> run_steps(const corpus::Case& c) {
                         got = "directory";
                         same = s.snapshot == corpus::Step::Snapshot::directory;
                         break;
-                    case case_files::Kind::other: got = "(not a regular file)"; break;
+                    case case_files::Kind::other:
+                        got = "(not a regular file)";
+                        break;
                     case case_files::Kind::file:
                         got = corpus::quote(bytes).substr(0, 400);
                         same = s.snapshot == corpus::Step::Snapshot::bytes && bytes == s.bytes;
@@ -189,11 +191,11 @@ TEST_P(CorpusCase, MatchesRecordedResults) {
     }
     if (readonly) {
         const std::string why = case_files::readonly_unenforced();
-        if (!why.empty()) GTEST_SKIP() << c.id << " needs a read-only file to keep writers out: " << why;
+        if (!why.empty())
+            GTEST_SKIP() << c.id << " needs a read-only file to keep writers out: " << why;
     }
     const std::vector<std::string> problems =
-        readonly ? case_files::run_as_ordinary_user([&] { return run_steps(c); })
-                 : run_steps(c);
+        readonly ? case_files::run_as_ordinary_user([&] { return run_steps(c); }) : run_steps(c);
     for (const std::string& p : problems) ADD_FAILURE() << p;
 }
 

@@ -116,12 +116,14 @@ int in_child(const ChildLimits& limits, const std::function<int()>& fn) {
 struct FailRow {
     const char* name;
     std::function<void(const TempDir&)> setup;
-    std::string file;       // written, relative to the folder
-    std::string original;   // a file whose bytes must survive ("" = none)
+    std::string file;      // written, relative to the folder
+    std::string original;  // a file whose bytes must survive ("" = none)
     ChildLimits limits;
 };
 
-void PrintTo(const FailRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const FailRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class FailedWrite : public ::testing::TestWithParam<FailRow> {};
 
@@ -151,36 +153,52 @@ const std::string kOriginal = "; keep me\r\n[S]\r\nk=old\r\n"s + std::string(400
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FailedWrite,
-    ::testing::Values(
-        FailRow{"MissingFolder", [](const TempDir&) {}, "nodir/t.ini", "", {}},
-        FailRow{"FileIsNotAFile", [](const TempDir& d) { fs::create_directory(d / "t.ini"); },
-                "t.ini", "", {}},
-        FailRow{"ReadOnlyFile", [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0444); },
-                "t.ini", "t.ini", {true, RLIM_INFINITY}},
-        FailRow{"WriteOnlyFileCannotBeKept",
-                [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0222); }, "t.ini",
-                "t.ini", {true, RLIM_INFINITY}},
-        FailRow{"ReadOnlyFolder",
-                [](const TempDir& d) {
-                    fs::create_directory(d / "ro");
-                    put_file(d / "ro/t.ini", kOriginal, 0666);
-                    ::chmod((d / "ro").c_str(), 0555);
-                },
-                "ro/t.ini", "ro/t.ini", {true, RLIM_INFINITY}},
-        FailRow{"ReadOnlyFolderNewFile",
-                [](const TempDir& d) {
-                    fs::create_directory(d / "ro");
-                    ::chmod((d / "ro").c_str(), 0555);
-                },
-                "ro/new.ini", "", {true, RLIM_INFINITY}},
-        FailRow{"FileSizeLimit", [](const TempDir& d) { put_file(d / "t.ini", kOriginal); },
-                "t.ini", "t.ini", {false, 65536}},
-        FailRow{"FileSizeLimitThroughLink",
-                [](const TempDir& d) {
-                    put_file(d / "real.ini", kOriginal);
-                    fs::create_symlink("real.ini", d / "link.ini");
-                },
-                "link.ini", "real.ini", {false, 65536}}),
+    ::testing::Values(FailRow{"MissingFolder", [](const TempDir&) {}, "nodir/t.ini", "", {}},
+                      FailRow{"FileIsNotAFile",
+                              [](const TempDir& d) { fs::create_directory(d / "t.ini"); },
+                              "t.ini",
+                              "",
+                              {}},
+                      FailRow{"ReadOnlyFile",
+                              [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0444); },
+                              "t.ini",
+                              "t.ini",
+                              {true, RLIM_INFINITY}},
+                      FailRow{"WriteOnlyFileCannotBeKept",
+                              [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0222); },
+                              "t.ini",
+                              "t.ini",
+                              {true, RLIM_INFINITY}},
+                      FailRow{"ReadOnlyFolder",
+                              [](const TempDir& d) {
+                                  fs::create_directory(d / "ro");
+                                  put_file(d / "ro/t.ini", kOriginal, 0666);
+                                  ::chmod((d / "ro").c_str(), 0555);
+                              },
+                              "ro/t.ini",
+                              "ro/t.ini",
+                              {true, RLIM_INFINITY}},
+                      FailRow{"ReadOnlyFolderNewFile",
+                              [](const TempDir& d) {
+                                  fs::create_directory(d / "ro");
+                                  ::chmod((d / "ro").c_str(), 0555);
+                              },
+                              "ro/new.ini",
+                              "",
+                              {true, RLIM_INFINITY}},
+                      FailRow{"FileSizeLimit",
+                              [](const TempDir& d) { put_file(d / "t.ini", kOriginal); },
+                              "t.ini",
+                              "t.ini",
+                              {false, 65536}},
+                      FailRow{"FileSizeLimitThroughLink",
+                              [](const TempDir& d) {
+                                  put_file(d / "real.ini", kOriginal);
+                                  fs::create_symlink("real.ini", d / "link.ini");
+                              },
+                              "link.ini",
+                              "real.ini",
+                              {false, 65536}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // ---------------------------------------------------------------- successful writes keep bytes
@@ -194,7 +212,9 @@ struct KeepRow {
     std::string after;
 };
 
-void PrintTo(const KeepRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const KeepRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class KeptBytes : public ::testing::TestWithParam<KeepRow> {};
 
@@ -214,15 +234,15 @@ INSTANTIATE_TEST_SUITE_P(
         KeepRow{"NewFileUsesCrLf", "", "S", "k", "v", "[S]\r\nk=v\r\n"},
         KeepRow{"LfFileKeepsLf", "[A]\nx=1\n\n[B]\ny=2\n", "B", "z", "3",
                 "[A]\nx=1\n\n[B]\ny=2\nz=3\n"},
-        KeepRow{"NulAndHighBytesKept", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=1\r\n"s,
-                "S", "j", "2", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=2\r\n"s},
+        KeepRow{"NulAndHighBytesKept", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=1\r\n"s, "S",
+                "j", "2", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=2\r\n"s},
         KeepRow{"CommentsSpacingAndCaseKept",
-                "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  1 \r\n\r\n", "Vestrel",
-                "lptport", "2", "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  2 \r\n\r\n"},
+                "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  1 \r\n\r\n", "Vestrel", "lptport",
+                "2", "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  2 \r\n\r\n"},
         KeepRow{"MegabyteValue", "[S]\r\nk=1\r\n", "S", "k", std::string(1 << 20, 'v'),
                 "[S]\r\nk=" + std::string(1 << 20, 'v') + "\r\n"},
-        KeepRow{"ValueEndingInLineFeed", "[Vestrel]\r\nLptPort=1\r\n", "Vestrel",
-                "FailureReason", "port = 1, addr = 888\n",
+        KeepRow{"ValueEndingInLineFeed", "[Vestrel]\r\nLptPort=1\r\n", "Vestrel", "FailureReason",
+                "port = 1, addr = 888\n",
                 "[Vestrel]\r\nLptPort=1\r\nFailureReason=port = 1, addr = 888\n\r\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -320,7 +340,9 @@ struct OddRow {
     std::string file = "t.ini";
 };
 
-void PrintTo(const OddRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const OddRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class OddFileRead : public ::testing::TestWithParam<OddRow> {};
 
@@ -332,8 +354,8 @@ TEST_P(OddFileRead, GivesTheDefaultAndCreatesNothing) {
     const std::string path = dir / r.file;
     const int result = in_child({r.ordinary_user, RLIM_INFINITY}, [&] {
         char buffer[16];
-        const uint32_t n = GetPrivateProfileStringA("S", "k", "dflt", buffer, sizeof buffer,
-                                                    path.c_str());
+        const uint32_t n =
+            GetPrivateProfileStringA("S", "k", "dflt", buffer, sizeof buffer, path.c_str());
         const unsigned v = GetPrivateProfileIntA("S", "k", 42, path.c_str());
         return (n == 4 && std::string(buffer) == "dflt" && v == 42) ? 7 : 1;
     });

@@ -32,7 +32,9 @@ struct ReadRow {
     std::string text;
 };
 
-void PrintTo(const ReadRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const ReadRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class Read : public ::testing::TestWithParam<ReadRow> {};
 
@@ -55,8 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReadRow{"SizeZeroWritesNothing", "[S]\r\nk=v\r\n", "S", "k", "d", 0, 0, ""},
         ReadRow{"MixedLineEnds", "[S]\na=1\r\r\nb=2\rc=3", "S", "c", "d", 60, 1, "3"},
-        ReadRow{"EmptySectionNameReadsEmptyHeader", "k=top\r\n[]\r\nk=empty\r\n", "", "k", "d",
-                60, 5, "empty"},
+        ReadRow{"EmptySectionNameReadsEmptyHeader", "k=top\r\n[]\r\nk=empty\r\n", "", "k", "d", 60,
+                5, "empty"},
         ReadRow{"BlankOnlyHeaderIsEmptyName", "[  ]\r\nk=x\r\n", "", "k", "d", 60, 1, "x"},
         ReadRow{"BracketLineWithEqualsIsKey", "[S]\r\n[x=1\r\n", "S", "[x", "d", 60, 1, "1"},
         ReadRow{"NulEndsKeyName", "[S]\r\nk\0z=1\r\n"s, "S", "k", "d", 60, 1, "1"},
@@ -66,13 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReadRow{"QuotedDefaultCut", "", "S", "k", "\"abcdef\"", 4, 3, "abc"},
         ReadRow{"QuotedValueExactFit", "[S]\r\nk='xyz'\r\n", "S", "k", "d", 4, 3, "xyz"},
         ReadRow{"Utf16Value", u16("[S]\r\nk=hello\r\n"), "S", "K", "d", 60, 5, "hello"},
-        ReadRow{"Utf16UnmappableIsQuestionMark",
-                "\xFF\xFE[\0S\0]\0\n\0k\0=\0\x42\x04\xAC\x20\n\0"s, "S", "k", "d", 60, 2,
-                "?\x80"},
-        ReadRow{"Utf16HighLetterName", "\xFF\xFE[\0\xE9\0]\0\n\0k\0=\0\x31\0"s, "\xE9", "k",
-                "d", 60, 1, "1"},
-        ReadRow{"Utf16OddTrailingByteIgnored", u16("[S]\nk=1") + "\x33", "S", "k", "d", 60, 1,
-                "1"},
+        ReadRow{"Utf16UnmappableIsQuestionMark", "\xFF\xFE[\0S\0]\0\n\0k\0=\0\x42\x04\xAC\x20\n\0"s,
+                "S", "k", "d", 60, 2, "?\x80"},
+        ReadRow{"Utf16HighLetterName", "\xFF\xFE[\0\xE9\0]\0\n\0k\0=\0\x31\0"s, "\xE9", "k", "d",
+                60, 1, "1"},
+        ReadRow{"Utf16OddTrailingByteIgnored", u16("[S]\nk=1") + "\x33", "S", "k", "d", 60, 1, "1"},
         ReadRow{"MarkOnlyFileIsEmpty", "\xFF\xFE", "S", "k", "dflt", 60, 4, "dflt"}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -82,7 +82,9 @@ struct IntRow {
     uint32_t expected;
 };
 
-void PrintTo(const IntRow& r, std::ostream* os) { *os << r.value; }
+void PrintTo(const IntRow& r, std::ostream* os) {
+    *os << r.value;
+}
 
 class Int : public ::testing::TestWithParam<IntRow> {};
 
@@ -95,11 +97,10 @@ TEST_P(Int, ConvertsLikeTheSystem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Int,
-    ::testing::Values(IntRow{"-0x10", 1, 0xFFFFFFF0u}, IntRow{"+-5", 1, 0},
-                      IntRow{"0x", 1, 0}, IntRow{"0b102", 1, 2}, IntRow{"0o8", 1, 0},
-                      IntRow{"\" 17\"", 1, 17}, IntRow{"2147483648", 1, 2147483648u},
-                      IntRow{"-2147483648", 1, 2147483648u}, IntRow{"0xfFfF", 1, 65535},
-                      IntRow{"''", 9, 9}, IntRow{"\"", 9, 0},
+    ::testing::Values(IntRow{"-0x10", 1, 0xFFFFFFF0u}, IntRow{"+-5", 1, 0}, IntRow{"0x", 1, 0},
+                      IntRow{"0b102", 1, 2}, IntRow{"0o8", 1, 0}, IntRow{"\" 17\"", 1, 17},
+                      IntRow{"2147483648", 1, 2147483648u}, IntRow{"-2147483648", 1, 2147483648u},
+                      IntRow{"0xfFfF", 1, 65535}, IntRow{"''", 9, 9}, IntRow{"\"", 9, 0},
                       IntRow{"00000000000000000000000000012", 1, 12},
                       IntRow{"000000000000000000000000000012", 1, 1}));
 
@@ -112,7 +113,9 @@ struct WriteRow {
     std::string after;
 };
 
-void PrintTo(const WriteRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const WriteRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class Write : public ::testing::TestWithParam<WriteRow> {};
 
@@ -137,8 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WriteRow{"LfFileNewKey", "[S]\na=1\n[T]\nb=2\n", "S", "c", "3",
                  "[S]\na=1\nc=3\n[T]\nb=2\n"},
-        WriteRow{"LfFileNewSectionNoFinalBreak", "[S]\na=1", "T", "b", "2",
-                 "[S]\na=1\n[T]\nb=2\n"},
+        WriteRow{"LfFileNewSectionNoFinalBreak", "[S]\na=1", "T", "b", "2", "[S]\na=1\n[T]\nb=2\n"},
         WriteRow{"LfFileNewKeyAfterLastLineWithoutBreak", "[S]\na=1", "S", "b", "2",
                  "[S]\na=1\nb=2\n"},
         WriteRow{"NewKeyBeforeTrailingBlankLines", "[S]\r\na=1\r\n\r\n\r\n", "S", "b", "2",
@@ -151,8 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteRow{"ShorterValue", "[S]\r\nk=longer value\r\nn=1\r\n", "S", "k", "x",
                  "[S]\r\nk=x\r\nn=1\r\n"},
         WriteRow{"SameValueUnchanged", "[S]\r\n k = v \r\n", "S", "K", "v", "[S]\r\n k = v \r\n"},
-        WriteRow{"SameValueQuotedIsRewritten", "[S]\r\nk='v'\r\n", "S", "k", "v",
-                 "[S]\r\nk=v\r\n"},
+        WriteRow{"SameValueQuotedIsRewritten", "[S]\r\nk='v'\r\n", "S", "k", "v", "[S]\r\nk=v\r\n"},
         WriteRow{"EmptyValueOverBlankValue", "[S]\r\nk=  \r\n", "S", "k", "", "[S]\r\nk=  \r\n"},
         WriteRow{"ValueIntoBlankValueKeepsTrailingBlanks", "[S]\r\nk=  \r\n", "S", "k", "x",
                  "[S]\r\nk=x  \r\n"},
@@ -200,7 +201,7 @@ class RandomFiles : public ::testing::TestWithParam<bool> {};
 
 TEST_P(RandomFiles, WriteChangesOnlyItsEntry) {
     const bool utf16 = GetParam();
-    const char* const pieces[] = {"[", "]",  "=",  "S",  "T",    "s",    "k", "K",  "a",
+    const char* const pieces[] = {"[", "]",  "=",  "S",  "T",    "s",           "k", "K",  "a",
                                   " ", "\t", "\r", "\n", "\r\n", "\0"s.c_str(), ";", "\"", "\xE9"};
     const char* const sections[] = {"S", "T", "s", "U", ""};
     const char* const keys[] = {"k", "K", "a", "b", "ka"};
@@ -235,8 +236,8 @@ TEST_P(RandomFiles, WriteChangesOnlyItsEntry) {
         const char* section = sections[next(std::size(sections))];
         const char* key = keys[next(std::size(keys))];
         const char* value = values[next(std::size(values))];
-        SCOPED_TRACE("round " + std::to_string(round) + ": [" + section + "] " + key + "=" +
-                     value + " into " + ::testing::PrintToString(file));
+        SCOPED_TRACE("round " + std::to_string(round) + ": [" + section + "] " + key + "=" + value +
+                     " into " + ::testing::PrintToString(file));
         const std::string after = profile_text::put_string(file, section, key, value);
 
         std::string expected = value;
@@ -251,9 +252,9 @@ TEST_P(RandomFiles, WriteChangesOnlyItsEntry) {
         }
         for (const char* s : sections) {
             for (const char* k : keys) {
-                const bool same_section = std::string(s).size() == std::string(section).size() &&
-                                          (std::string(s) == section ||
-                                           (s[0] | 0x20) == (section[0] | 0x20));
+                const bool same_section =
+                    std::string(s).size() == std::string(section).size() &&
+                    (std::string(s) == section || (s[0] | 0x20) == (section[0] | 0x20));
                 const bool same_key = std::string(k).size() == std::string(key).size() &&
                                       (k[0] | 0x20) == (key[0] | 0x20);
                 if (same_section && same_key) continue;

@@ -3,8 +3,8 @@
 #include <quorle.h>
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    return 2;
-  }
-  return PNFileAvailable(argv[1]) == 1 && PNFileAvailable("/nonexistent/notes.txt") == 0 ? 0 : 1;
+    if (argc != 2) {
+        return 2;
+    }
+    return PNFileAvailable(argv[1]) == 1 && PNFileAvailable("/nonexistent/notes.txt") == 0 ? 0 : 1;
 }

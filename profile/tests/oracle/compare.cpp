@@ -45,24 +45,26 @@ bool only_spaces(const std::string& s) {
 Comparison compare(const File& before, const Operation& op, const Outcome& ours,
                    const Outcome& theirs) {
     switch (op.kind) {
-    case Kind::get_string:
-        if (ours.result == theirs.result && ours.buffer == theirs.buffer &&
-            ours.overrun == theirs.overrun) {
-            return {};
-        }
-        if (wine_quoted_off_by_one(before, op, ours, theirs)) {
-            return {Verdict::documented, "Wine returns a quoted value of size - 1 one short", {}};
-        }
-        return fault(only_spaces(op.text) ? "get with a default of spaces only" : "get",
-                     "ours " + std::to_string(ours.result) + " " + show(ours.buffer) +
-                     (ours.overrun ? " OVERRUN" : "") + ", system " + std::to_string(theirs.result) +
-                     " " + show(theirs.buffer) + (theirs.overrun ? " OVERRUN" : ""));
-    case Kind::get_int:
-        if (ours.result == theirs.result) return {};
-        return fault("int", "ours " + std::to_string(ours.result) + ", system " +
-                     std::to_string(theirs.result));
-    case Kind::put_string:
-        break;
+        case Kind::get_string:
+            if (ours.result == theirs.result && ours.buffer == theirs.buffer &&
+                ours.overrun == theirs.overrun) {
+                return {};
+            }
+            if (wine_quoted_off_by_one(before, op, ours, theirs)) {
+                return {
+                    Verdict::documented, "Wine returns a quoted value of size - 1 one short", {}};
+            }
+            return fault(only_spaces(op.text) ? "get with a default of spaces only" : "get",
+                         "ours " + std::to_string(ours.result) + " " + show(ours.buffer) +
+                             (ours.overrun ? " OVERRUN" : "") + ", system " +
+                             std::to_string(theirs.result) + " " + show(theirs.buffer) +
+                             (theirs.overrun ? " OVERRUN" : ""));
+        case Kind::get_int:
+            if (ours.result == theirs.result) return {};
+            return fault("int", "ours " + std::to_string(ours.result) + ", system " +
+                                    std::to_string(theirs.result));
+        case Kind::put_string:
+            break;
     }
 
     if (theirs.result != 1 || !theirs.file_after) {
@@ -86,10 +88,10 @@ Comparison compare(const File& before, const Operation& op, const Outcome& ours,
             if (a != b || found_mine != found_wine) {
                 return fault("write: a value reads back differently",
                              "[" + s + "] " + k + " reads back as " +
-                             (found_mine ? show(a) : std::string("missing")) + " from ours, " +
-                             (found_wine ? show(b) : std::string("missing")) +
-                             " from the system's; ours " + show(mine, 400) + ", system " +
-                             show(wine, 400));
+                                 (found_mine ? show(a) : std::string("missing")) + " from ours, " +
+                                 (found_wine ? show(b) : std::string("missing")) +
+                                 " from the system's; ours " + show(mine, 400) + ", system " +
+                                 show(wine, 400));
             }
         }
     }

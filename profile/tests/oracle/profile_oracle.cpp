@@ -40,21 +40,26 @@ struct Tally {
 };
 
 struct Report {
-    std::map<std::string, Tally> tallies;                     // by kind of operation
-    std::map<std::string, long> documented;                   // by difference
-    std::map<std::string, std::vector<std::string>> faults;   // by kind, described in full
+    std::map<std::string, Tally> tallies;                    // by kind of operation
+    std::map<std::string, long> documented;                  // by difference
+    std::map<std::string, std::vector<std::string>> faults;  // by kind, described in full
     long fault_count = 0;
 
     void add(const std::string& group, const Comparison& c, const std::string& context) {
         Tally& t = tallies[group];
         switch (c.verdict) {
-        case Verdict::agree: ++t.agree; break;
-        case Verdict::documented: ++t.documented; ++documented[c.what]; break;
-        case Verdict::fault:
-            ++t.faults;
-            ++fault_count;
-            faults[c.what].push_back(context + "\n      " + c.detail);
-            break;
+            case Verdict::agree:
+                ++t.agree;
+                break;
+            case Verdict::documented:
+                ++t.documented;
+                ++documented[c.what];
+                break;
+            case Verdict::fault:
+                ++t.faults;
+                ++fault_count;
+                faults[c.what].push_back(context + "\n      " + c.detail);
+                break;
         }
     }
 };
@@ -103,9 +108,12 @@ std::string location_key(const std::string& location) {
 
 const char* group_of(Kind kind) {
     switch (kind) {
-    case Kind::get_string: return "get";
-    case Kind::get_int: return "int";
-    case Kind::put_string: return "write";
+        case Kind::get_string:
+            return "get";
+        case Kind::get_int:
+            return "int";
+        case Kind::put_string:
+            return "write";
     }
     return "";
 }
@@ -135,16 +143,19 @@ void run_corpus(const std::vector<corpus::Case>& cases, oracle::WindowsProfile& 
             const corpus::Step& step = c.steps[i];
             Operation op;
             switch (step.kind) {
-            case corpus::Step::Kind::get:
-                op.kind = Kind::get_string;
-                op.size = step.size;
-                break;
-            case corpus::Step::Kind::get_int:
-                op.kind = Kind::get_int;
-                op.int_default = step.int_default;
-                break;
-            case corpus::Step::Kind::write: op.kind = Kind::put_string; break;
-            case corpus::Step::Kind::expect: continue;
+                case corpus::Step::Kind::get:
+                    op.kind = Kind::get_string;
+                    op.size = step.size;
+                    break;
+                case corpus::Step::Kind::get_int:
+                    op.kind = Kind::get_int;
+                    op.int_default = step.int_default;
+                    break;
+                case corpus::Step::Kind::write:
+                    op.kind = Kind::put_string;
+                    break;
+                case corpus::Step::Kind::expect:
+                    continue;
             }
             op.section = step.section;
             op.key = step.key;
@@ -159,9 +170,9 @@ void run_corpus(const std::vector<corpus::Case>& cases, oracle::WindowsProfile& 
                 // An override of this step, or for a write of the steps that
                 // look at its result, documents the difference.
                 std::string reason = step.override_reason;
-                for (std::size_t j = i + 1; reason.empty() && op.kind == Kind::put_string &&
-                                            j < c.steps.size() &&
-                                            c.steps[j].kind != corpus::Step::Kind::write;
+                for (std::size_t j = i + 1;
+                     reason.empty() && op.kind == Kind::put_string && j < c.steps.size() &&
+                     c.steps[j].kind != corpus::Step::Kind::write;
                      ++j) {
                     reason = c.steps[j].override_reason;
                 }
@@ -169,7 +180,8 @@ void run_corpus(const std::vector<corpus::Case>& cases, oracle::WindowsProfile& 
             }
             report.add(std::string("corpus ") + group_of(op.kind), cmp,
                        "case " + c.id + " line " + std::to_string(step.line) + ": " +
-                           oracle::show(op) + " on " + (before ? oracle::show(*before, 400) : "no file"));
+                           oracle::show(op) + " on " +
+                           (before ? oracle::show(*before, 400) : "no file"));
             if (op.kind == Kind::put_string) files[where] = *ours.file_after;
         }
     }
@@ -242,7 +254,8 @@ void time_big_file(oracle::WindowsProfile& windows) {
             (void)windows.call(ops[i]);
             system_ms += now_ms() - t0;
         }
-        std::printf("  %-28s ours %8.3f ms, system %8.3f ms\n", names[i], core_ms, system_ms / runs);
+        std::printf("  %-28s ours %8.3f ms, system %8.3f ms\n", names[i], core_ms,
+                    system_ms / runs);
     }
 }
 
@@ -299,18 +312,21 @@ int main(int argc, char** argv) {
     run_random(seed, count, windows, report, tidy_writes);
 
     std::printf("profile oracle: our core against the system's service\n");
-    std::printf("corpus: %zu cases, %ld of them skipped (failing writes, folders, read-only files:"
-                " the file layer's concern)\n",
-                parsed.cases.size(), skipped);
+    std::printf(
+        "corpus: %zu cases, %ld of them skipped (failing writes, folders, read-only files:"
+        " the file layer's concern)\n",
+        parsed.cases.size(), skipped);
     std::printf("random: %ld operations, seed %u\n", count, static_cast<unsigned>(seed));
-    std::printf("  %-28s %7s %7s %10s %7s\n", "operations", "total", "agree", "documented", "faults");
+    std::printf("  %-28s %7s %7s %10s %7s\n", "operations", "total", "agree", "documented",
+                "faults");
     for (const auto& [group, t] : report.tallies) {
-        std::printf("  %-28s %7ld %7ld %10ld %7ld\n", group.c_str(), t.total(), t.agree, t.documented,
-                    t.faults);
+        std::printf("  %-28s %7ld %7ld %10ld %7ld\n", group.c_str(), t.total(), t.agree,
+                    t.documented, t.faults);
     }
     if (!report.documented.empty()) {
         std::printf("documented deliberate differences:\n");
-        for (const auto& [what, n] : report.documented) std::printf("  %6ld  %s\n", n, what.c_str());
+        for (const auto& [what, n] : report.documented)
+            std::printf("  %6ld  %s\n", n, what.c_str());
     }
     std::printf("ran in %.1f s\n", (now_ms() - start) / 1000.0);
     time_big_file(windows);

@@ -7,10 +7,23 @@ bool is_blank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A';
 }
 
-const std::vector<std::string> kWords = {"1", "888", "run.log", "Success", "Failed", "a b c",
-                                         "C:\\dir\\file.txt", "x=y", "; not a comment",
-                                         "notepad.exe notes.txt", "0x1F", "-5", "4294967297",
-                                         "  12abc", "caf\xE9", "\xA0nbsp\xA0", "v"};
+const std::vector<std::string> kWords = {"1",
+                                         "888",
+                                         "run.log",
+                                         "Success",
+                                         "Failed",
+                                         "a b c",
+                                         "C:\\dir\\file.txt",
+                                         "x=y",
+                                         "; not a comment",
+                                         "notepad.exe notes.txt",
+                                         "0x1F",
+                                         "-5",
+                                         "4294967297",
+                                         "  12abc",
+                                         "caf\xE9",
+                                         "\xA0nbsp\xA0",
+                                         "v"};
 
 }  // namespace
 
@@ -21,8 +34,8 @@ const std::vector<std::string>& RandomFiles::section_pool() {
 }
 
 const std::vector<std::string>& RandomFiles::key_pool() {
-    static const std::vector<std::string> pool = {"k", "LptPort", "LogFile", "LPT1_BASE",
-                                                  "PNotesCommandLine", "x", "Flag"};
+    static const std::vector<std::string> pool = {
+        "k", "LptPort", "LogFile", "LPT1_BASE", "PNotesCommandLine", "x", "Flag"};
     return pool;
 }
 
@@ -31,8 +44,10 @@ std::string RandomFiles::name_variant(const std::string& name) {
     std::string out = name;
     for (char& c : out) {
         if (chance(50)) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+            else if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
         }
     }
     return out;
@@ -46,17 +61,29 @@ std::string RandomFiles::blanks() {
 std::string RandomFiles::value(bool tidy_style) {
     std::string v;
     switch (below(10)) {
-    case 0: v = ""; break;
-    case 1: v = std::to_string(below(100000)); break;
-    case 2: v = "\"" + pick(kWords) + "\""; break;
-    case 3: v = "'" + pick(kWords) + "'"; break;
-    case 4: v = std::string(1 + below(chance(10) ? 5000 : 400), static_cast<char>('a' + below(26))); break;
-    case 5: {
-        const uint32_t n = 1 + below(40);
-        for (uint32_t i = 0; i < n; ++i) v.push_back(static_cast<char>(0x20 + below(0xE0)));
-        break;
-    }
-    default: v = pick(kWords); break;
+        case 0:
+            v = "";
+            break;
+        case 1:
+            v = std::to_string(below(100000));
+            break;
+        case 2:
+            v = "\"" + pick(kWords) + "\"";
+            break;
+        case 3:
+            v = "'" + pick(kWords) + "'";
+            break;
+        case 4:
+            v = std::string(1 + below(chance(10) ? 5000 : 400), static_cast<char>('a' + below(26)));
+            break;
+        case 5: {
+            const uint32_t n = 1 + below(40);
+            for (uint32_t i = 0; i < n; ++i) v.push_back(static_cast<char>(0x20 + below(0xE0)));
+            break;
+        }
+        default:
+            v = pick(kWords);
+            break;
     }
     if (tidy_style) {
         // The service never writes blanks at either end of a value.
@@ -114,15 +141,24 @@ File RandomFiles::file(bool tidy_style) {
 
 std::string RandomFiles::write_value() {
     switch (below(20)) {
-    case 0: return "";
-    case 1: return "  lead";
-    case 2: return "trail  ";
-    case 3: return ".\\req.ini: port = 1, addr = 888\n";
-    case 4: return std::string(300 + below(3000), 'v');
-    case 5: return "\"quoted\"";
-    case 6: return "a=b; \"c\"";
-    case 7: return "caf\xE9 \x80\xFF";
-    default: return pick(kWords);
+        case 0:
+            return "";
+        case 1:
+            return "  lead";
+        case 2:
+            return "trail  ";
+        case 3:
+            return ".\\req.ini: port = 1, addr = 888\n";
+        case 4:
+            return std::string(300 + below(3000), 'v');
+        case 5:
+            return "\"quoted\"";
+        case 6:
+            return "a=b; \"c\"";
+        case 7:
+            return "caf\xE9 \x80\xFF";
+        default:
+            return pick(kWords);
     }
 }
 
@@ -136,23 +172,23 @@ Operation RandomFiles::operation() {
         op.section = " " + op.section + "\t";  // blanks around requested names
     }
     switch (op.kind) {
-    case Kind::get_string: {
-        static const std::vector<std::string> defaults = {"", "none", "!! NOT FOUND !!",
-                                                          "default   ", "  lead", "   ",
-                                                          "one two  "};
-        op.text = pick(defaults);
-        static const std::vector<uint32_t> sizes = {1, 2, 3, 4, 5, 7, 8, 16, 300, 300, 388, 6000};
-        op.size = pick(sizes);
-        break;
-    }
-    case Kind::get_int: {
-        static const std::vector<int> defaults = {0, 0, 1, -1, 42, 2147483647};
-        op.int_default = pick(defaults);
-        break;
-    }
-    case Kind::put_string:
-        op.text = write_value();
-        break;
+        case Kind::get_string: {
+            static const std::vector<std::string> defaults = {
+                "", "none", "!! NOT FOUND !!", "default   ", "  lead", "   ", "one two  "};
+            op.text = pick(defaults);
+            static const std::vector<uint32_t> sizes = {1, 2,  3,   4,   5,   7,
+                                                        8, 16, 300, 300, 388, 6000};
+            op.size = pick(sizes);
+            break;
+        }
+        case Kind::get_int: {
+            static const std::vector<int> defaults = {0, 0, 1, -1, 42, 2147483647};
+            op.int_default = pick(defaults);
+            break;
+        }
+        case Kind::put_string:
+            op.text = write_value();
+            break;
     }
     return op;
 }

@@ -31,7 +31,9 @@ private:
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng_() % n); }
     bool chance(uint32_t percent) { return below(100) < percent; }
     template <class T>
-    const T& pick(const std::vector<T>& v) { return v[below(static_cast<uint32_t>(v.size()))]; }
+    const T& pick(const std::vector<T>& v) {
+        return v[below(static_cast<uint32_t>(v.size()))];
+    }
 
     std::string name_variant(const std::string& name);
     std::string blanks();
