@@ -20,8 +20,18 @@
 // removes the temporary file and returns 0 with errno from the failing call;
 // the original is never opened for writing, so it stays byte-identical.
 //
+// The folder is not fsynced after the rename: the rename is atomic without
+// it, and a crash right after a write can then only lose that whole write
+// (the old file is seen), never leave a mix or an empty file. The Windows
+// service makes no stronger promise, and a second fsync per write would
+// double the cost of the small writes callers make.
+//
+// Replacing makes a new file: hard links to the old one keep the old bytes,
+// and extended attributes and ACLs are not carried over.
+//
 // The file name is used as given: a name without a folder part is in the
-// working directory and backslashes are ordinary characters.
+// working directory and backslashes are ordinary characters. An empty name
+// is no file (ENOENT).
 #include "private_profile.h"
 
 #include <fcntl.h>
@@ -133,17 +143,24 @@ private:
 
 enum class ReadStatus { ok, missing, failed };
 
+// Sets errno for something that is not a regular file.
+ReadStatus not_regular(const struct stat& st) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return ReadStatus::failed;
+}
+
 // Reads a regular file whole. `st` receives its status. Sets errno on failure
 // (EISDIR / EINVAL for something that is not a regular file).
 ReadStatus read_file(const char* path, Bytes& out, struct stat& st) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    // A device or FIFO is never opened: opening one can wait (a FIFO without
+    // a writer, a serial line) or act on the device (a tape rewinds).
+    if (::stat(path, &st) != 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
+    if (!S_ISREG(st.st_mode)) return not_regular(st);
+    // O_NONBLOCK in case the name was swapped for a FIFO since the stat.
     Fd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
     if (::fstat(fd.get(), &st) != 0) return ReadStatus::failed;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return ReadStatus::failed;
-    }
+    if (!S_ISREG(st.st_mode)) return not_regular(st);
     out.set_size(0);
     if (!out.reserve(static_cast<std::size_t>(st.st_size) + 1)) return ReadStatus::failed;
     for (;;) {
@@ -211,8 +228,9 @@ bool write_all(int fd, std::string_view bytes) {
     return true;
 }
 
-// Creates a new, empty temporary file beside `target`.
-int create_temporary(const std::string& target, std::string& temp_path) {
+// Creates a new, empty temporary file beside `target`, with permission bits
+// `mode` (less the umask).
+int create_temporary(const std::string& target, mode_t mode, std::string& temp_path) {
     const std::string folder = folder_of(target);
     std::string base = target.substr(folder.size());
     if (base.size() > 200) base.resize(200);  // stay within the name-length limit
@@ -225,13 +243,17 @@ int create_temporary(const std::string& target, std::string& temp_path) {
         std::snprintf(suffix, sizeof suffix, ".%012llx.tmp", (seed >> 16) & 0xFFFFFFFFFFFFULL);
         temp_path = folder + "." + base + suffix;
         const int fd =
-            ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
 }
 
 bool write_profile(const char* section, const char* key, const char* value, const char* file) {
+    if (file[0] == '\0') {
+        errno = ENOENT;
+        return false;
+    }
     std::string target;
     if (!resolve_links(file, target)) return false;
 
@@ -246,8 +268,11 @@ bool write_profile(const char* section, const char* key, const char* value, cons
     profile_text::Splice splice;
     if (!profile_text::plan_put(old.view(), section, key, value, splice)) return true;
 
+    // A copy of an existing file is private until it has the original's
+    // owner and bits, so its contents are never open to more users than the
+    // original's are.
     std::string temp_path;
-    Fd fd(create_temporary(target, temp_path));
+    Fd fd(create_temporary(target, exists ? 0600 : 0666, temp_path));
     if (fd.get() < 0) return false;
 
     const std::string_view bytes = old.view();

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -116,9 +117,10 @@ int in_child(const ChildLimits& limits, const std::function<int()>& fn) {
 struct FailRow {
     const char* name;
     std::function<void(const TempDir&)> setup;
-    std::string file;      // written, relative to the folder
+    std::string file;      // written, relative to the folder ("" = the empty name)
     std::string original;  // a file whose bytes must survive ("" = none)
-    ChildLimits limits;
+    int error;             // errno after the write
+    ChildLimits limits = {};
 };
 
 void PrintTo(const FailRow& r, std::ostream* os) {
@@ -135,13 +137,15 @@ TEST_P(FailedWrite, ReturnsZeroAndLeavesEverythingAsItWas) {
     const std::string original_bytes = r.original.empty() ? "" : get_file(dir / r.original);
     const mode_t original_mode = r.original.empty() ? 0 : mode_of(dir / r.original);
 
-    const std::string target = dir / r.file;
-    const int ret = in_child(r.limits, [&] {
+    const std::string target = r.file.empty() ? "" : dir / r.file;
+    const int error = in_child(r.limits, [&] {
         // A long value makes the new file larger than the size limit.
-        return WritePrivateProfileStringA("S", "k", std::string(100000, 'n').c_str(),
-                                          target.c_str());
+        errno = 0;
+        const int ret =
+            WritePrivateProfileStringA("S", "k", std::string(100000, 'n').c_str(), target.c_str());
+        return ret == 0 ? errno : 200;
     });
-    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(error, r.error) << std::strerror(r.error) << " expected (200: the write succeeded)";
     EXPECT_EQ(listing(dir.path()), before) << "a file was created or left behind";
     if (!r.original.empty()) {
         EXPECT_EQ(get_file(dir / r.original), original_bytes);
@@ -153,52 +157,69 @@ const std::string kOriginal = "; keep me\r\n[S]\r\nk=old\r\n"s + std::string(400
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FailedWrite,
-    ::testing::Values(FailRow{"MissingFolder", [](const TempDir&) {}, "nodir/t.ini", "", {}},
-                      FailRow{"FileIsNotAFile",
-                              [](const TempDir& d) { fs::create_directory(d / "t.ini"); },
-                              "t.ini",
-                              "",
-                              {}},
-                      FailRow{"ReadOnlyFile",
-                              [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0444); },
-                              "t.ini",
-                              "t.ini",
-                              {true, RLIM_INFINITY}},
-                      FailRow{"WriteOnlyFileCannotBeKept",
-                              [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0222); },
-                              "t.ini",
-                              "t.ini",
-                              {true, RLIM_INFINITY}},
-                      FailRow{"ReadOnlyFolder",
-                              [](const TempDir& d) {
-                                  fs::create_directory(d / "ro");
-                                  put_file(d / "ro/t.ini", kOriginal, 0666);
-                                  ::chmod((d / "ro").c_str(), 0555);
-                              },
-                              "ro/t.ini",
-                              "ro/t.ini",
-                              {true, RLIM_INFINITY}},
-                      FailRow{"ReadOnlyFolderNewFile",
-                              [](const TempDir& d) {
-                                  fs::create_directory(d / "ro");
-                                  ::chmod((d / "ro").c_str(), 0555);
-                              },
-                              "ro/new.ini",
-                              "",
-                              {true, RLIM_INFINITY}},
-                      FailRow{"FileSizeLimit",
-                              [](const TempDir& d) { put_file(d / "t.ini", kOriginal); },
-                              "t.ini",
-                              "t.ini",
-                              {false, 65536}},
-                      FailRow{"FileSizeLimitThroughLink",
-                              [](const TempDir& d) {
-                                  put_file(d / "real.ini", kOriginal);
-                                  fs::create_symlink("real.ini", d / "link.ini");
-                              },
-                              "link.ini",
-                              "real.ini",
-                              {false, 65536}}),
+    ::testing::Values(
+        FailRow{"MissingFolder", [](const TempDir&) {}, "nodir/t.ini", "", ENOENT},
+        FailRow{"EmptyName", [](const TempDir&) {}, "", "", ENOENT},
+        FailRow{"FileIsAFolder", [](const TempDir& d) { fs::create_directory(d / "t.ini"); },
+                "t.ini", "", EISDIR},
+        FailRow{"FolderWithTrailingSlash",
+                [](const TempDir& d) { fs::create_directory(d / "t.ini"); }, "t.ini/", "", EISDIR},
+        FailRow{"FileWithTrailingSlash", [](const TempDir& d) { put_file(d / "t.ini", kOriginal); },
+                "t.ini/", "t.ini", ENOTDIR},
+        FailRow{"Fifo", [](const TempDir& d) { ::mkfifo((d / "t.ini").c_str(), 0666); }, "t.ini",
+                "", EINVAL},
+        FailRow{"LinkLoop",
+                [](const TempDir& d) {
+                    fs::create_symlink("b.ini", d / "a.ini");
+                    fs::create_symlink("a.ini", d / "b.ini");
+                },
+                "a.ini", "", ELOOP},
+        FailRow{"ReadOnlyFile",
+                [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0444); },
+                "t.ini",
+                "t.ini",
+                EACCES,
+                {true, RLIM_INFINITY}},
+        FailRow{"WriteOnlyFileCannotBeKept",
+                [](const TempDir& d) { put_file(d / "t.ini", kOriginal, 0222); },
+                "t.ini",
+                "t.ini",
+                EACCES,
+                {true, RLIM_INFINITY}},
+        FailRow{"ReadOnlyFolder",
+                [](const TempDir& d) {
+                    fs::create_directory(d / "ro");
+                    put_file(d / "ro/t.ini", kOriginal, 0666);
+                    ::chmod((d / "ro").c_str(), 0555);
+                },
+                "ro/t.ini",
+                "ro/t.ini",
+                EACCES,
+                {true, RLIM_INFINITY}},
+        FailRow{"ReadOnlyFolderNewFile",
+                [](const TempDir& d) {
+                    fs::create_directory(d / "ro");
+                    ::chmod((d / "ro").c_str(), 0555);
+                },
+                "ro/new.ini",
+                "",
+                EACCES,
+                {true, RLIM_INFINITY}},
+        FailRow{"FileSizeLimit",
+                [](const TempDir& d) { put_file(d / "t.ini", kOriginal); },
+                "t.ini",
+                "t.ini",
+                EFBIG,
+                {false, 65536}},
+        FailRow{"FileSizeLimitThroughLink",
+                [](const TempDir& d) {
+                    put_file(d / "real.ini", kOriginal);
+                    fs::create_symlink("real.ini", d / "link.ini");
+                },
+                "link.ini",
+                "real.ini",
+                EFBIG,
+                {false, 65536}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // ---------------------------------------------------------------- successful writes keep bytes
@@ -337,7 +358,7 @@ struct OddRow {
     const char* name;
     std::function<void(const TempDir&)> setup;
     bool ordinary_user;
-    std::string file = "t.ini";
+    std::string file = "t.ini";  // relative to the folder ("" = the empty name)
 };
 
 void PrintTo(const OddRow& r, std::ostream* os) {
@@ -351,7 +372,7 @@ TEST_P(OddFileRead, GivesTheDefaultAndCreatesNothing) {
     TempDir dir;
     r.setup(dir);
     const std::set<std::string> before = listing(dir.path());
-    const std::string path = dir / r.file;
+    const std::string path = r.file.empty() ? "" : dir / r.file;
     const int result = in_child({r.ordinary_user, RLIM_INFINITY}, [&] {
         char buffer[16];
         const uint32_t n =
@@ -371,7 +392,14 @@ INSTANTIATE_TEST_SUITE_P(
         OddRow{"Fifo", [](const TempDir& d) { ::mkfifo((d / "t.ini").c_str(), 0666); }, false},
         OddRow{"Unreadable", [](const TempDir& d) { put_file(d / "t.ini", "[S]\nk=1\n", 0200); },
                true},
-        OddRow{"MissingFolder", [](const TempDir&) {}, false, "nodir/t.ini"}),
+        OddRow{"MissingFolder", [](const TempDir&) {}, false, "nodir/t.ini"},
+        OddRow{"EmptyName", [](const TempDir&) {}, false, ""},
+        OddRow{"FileWithTrailingSlash",
+               [](const TempDir& d) { put_file(d / "t.ini", "[S]\nk=1\n"); }, false, "t.ini/"},
+        OddRow{"LinkLoop", [](const TempDir& d) { fs::create_symlink("t.ini", d / "t.ini"); },
+               false},
+        OddRow{"Device", [](const TempDir& d) { fs::create_symlink("/dev/null", d / "t.ini"); },
+               false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
