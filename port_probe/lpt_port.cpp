@@ -87,11 +87,10 @@ uint16_t init_parallel_port(int32_t port_number, char* message, std::size_t mess
         copy_message(kBadPortNumber, message, message_size);
         return 0;
     }
-    g_lpt_port.port_index = static_cast<uint8_t>(port_number - 1);
-
     const unsigned configured = get_lpt_base_address(port_number);
     if (configured > kMaxLptBase) {
-        // Cutting it to 16 bits would address unrelated ports.
+        // Cutting it to 16 bits would address unrelated ports. No port is
+        // selected: the port state keeps describing the last one probed.
         std::snprintf(message, message_size,
                       "Base address %u of LPT%d (LPT%d_BASE in TROV.INI) is out of range: "
                       "allowed are 1 to %u",
@@ -100,6 +99,7 @@ uint16_t init_parallel_port(int32_t port_number, char* message, std::size_t mess
     }
     const auto base = static_cast<uint16_t>(configured);
 
+    g_lpt_port.port_index = static_cast<uint8_t>(port_number - 1);
     g_lpt_port.data_port = base;
     g_lpt_port.base_address = base;
     g_lpt_port.control_port = static_cast<uint16_t>(base + 2);

@@ -11,7 +11,8 @@
 #include <cstdint>
 
 // The currently selected port. Filled by init_parallel_port on every call
-// with a valid port number; starts zeroed and lives for the whole process.
+// that goes on to the registers (a valid port number with a usable base);
+// starts zeroed and lives for the whole process.
 struct lpt_port_state {
     uint16_t status_port;   // base + 1
     uint16_t control_port;  // base + 2

@@ -45,12 +45,20 @@ std::vector<std::string> table_entries() {
     return values;
 }
 
+const lpt_port_state kEarlierPort = {1, 2, 3, 4, 5, 6};
+
 class PortLayer : public ::testing::Test {
 protected:
     void SetUp() override {
         dlportio_sim::reset();
         g_lpt_port = {};
         std::strcpy(message_, kUntouched);
+    }
+
+    // For calls that must select no port: the state of an earlier probe stays.
+    static void expect_earlier_port_state() {
+        EXPECT_EQ(std::memcmp(&g_lpt_port, &kEarlierPort, sizeof kEarlierPort), 0)
+            << "the port state changed";
     }
 
     TempFolder folder_;
@@ -95,13 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
 class RejectedPort : public PortLayer, public ::testing::WithParamInterface<int32_t> {};
 
 TEST_P(RejectedPort, TouchesNothing) {
-    g_lpt_port = {1, 2, 3, 4, 5, 6};
+    g_lpt_port = kEarlierPort;
     EXPECT_EQ(init_parallel_port(GetParam(), message_, sizeof message_), 0);
     EXPECT_STREQ(message_, kBadPort);
     EXPECT_TRUE(recorded().empty());
     EXPECT_TRUE(folder_.entries().empty()) << "the table was created";
-    const lpt_port_state before = {1, 2, 3, 4, 5, 6};
-    EXPECT_EQ(std::memcmp(&g_lpt_port, &before, sizeof before), 0) << "the port state changed";
+    expect_earlier_port_state();
     EXPECT_EQ(get_lpt_base_address(GetParam()), 0u);
 }
 
@@ -177,6 +184,7 @@ class RefusedBase : public PortLayer, public ::testing::WithParamInterface<const
 TEST_P(RefusedBase, TouchesNoRegisterAndKeepsTable) {
     const std::string table = std::string("[LPT SECTION]\nLPT2_BASE=") + GetParam() + "\n";
     write_file(kTable, table);
+    g_lpt_port = kEarlierPort;
 
     EXPECT_EQ(init_parallel_port(2, message_, sizeof message_), 0);
 
@@ -185,6 +193,7 @@ TEST_P(RefusedBase, TouchesNoRegisterAndKeepsTable) {
                   " of LPT2 (LPT2_BASE in TROV.INI) is out of range: allowed are 1 to 65533");
     EXPECT_TRUE(recorded().empty());
     EXPECT_EQ(read_file(kTable), table);
+    expect_earlier_port_state();
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, RefusedBase,
