@@ -66,10 +66,6 @@ std::u16string widen<char16_t>(std::string_view s) {
     return out;
 }
 
-std::string narrow(const char* p, std::size_t n) {
-    return std::string(p, n);
-}
-
 std::string narrow(const char16_t* p, std::size_t n) {
     std::string out;
     out.reserve(n);
@@ -299,32 +295,31 @@ std::string encode_utf16le(std::u16string_view units) {
     return out;
 }
 
-// The value of [section] key with blanks trimmed, cut at a NUL, in ANSI;
-// false when the entry (or its '=') is missing.
+// The value of [section] key with blanks trimmed, cut at a NUL, in the
+// file's units; false when the entry (or its '=') is missing.
 template <class U>
 bool lookup_value(std::basic_string_view<U> text, std::string_view section, std::string_view key,
-                  std::string& value) {
+                  std::basic_string_view<U>& value) {
     const auto sec = widen<U>(trim(section));
     const auto k = widen<U>(trim(key));
     const Lookup<U> r = find_entry<U>(text.data(), text.size(), sec, k);
     if (!r.key_found || !r.key_has_equals) return false;
-    const U* p = text.data() + r.value_begin;
-    std::size_t len = r.value_end - r.value_begin;
-    for (std::size_t i = 0; i < len; ++i) {
-        if (p[i] == U(0)) {
-            len = i;
-            break;
-        }
-    }
-    value = narrow(p, len);
+    value = text.substr(r.value_begin, r.value_end - r.value_begin);
+    value = value.substr(0, std::min(value.size(), value.find(U(0))));
     return true;
 }
 
+// The same in ANSI. An ANSI file's value is a view into the file itself
+// (`storage` is untouched); a UTF-16 value is converted into `storage`.
 bool lookup_value(std::string_view file, std::string_view section, std::string_view key,
-                  std::string& value) {
+                  std::string& storage, std::string_view& value) {
     if (is_utf16le(file)) {
         const std::u16string units = decode_utf16le(file);
-        return lookup_value<char16_t>(units, section, key, value);
+        std::u16string_view found;
+        if (!lookup_value<char16_t>(units, section, key, found)) return false;
+        storage = narrow(found.data(), found.size());
+        value = storage;
+        return true;
     }
     return lookup_value<char>(file, section, key, value);
 }
@@ -403,10 +398,10 @@ bool plan_put_units(std::basic_string_view<U> text, std::string_view section, st
 
 uint32_t get_string(std::string_view file, std::string_view section, std::string_view key,
                     std::string_view default_value, char* buffer, uint32_t size) {
-    std::string found;
+    std::string storage;
     std::string_view v;
-    if (lookup_value(file, section, key, found)) {
-        v = unquote(found);
+    if (lookup_value(file, section, key, storage, v)) {
+        v = unquote(v);
     } else {
         v = unquote(trim_default(default_value));
     }
@@ -420,9 +415,10 @@ uint32_t get_string(std::string_view file, std::string_view section, std::string
 uint32_t get_int(std::string_view file, std::string_view section, std::string_view key,
                  int default_value) {
     const auto fallback = static_cast<uint32_t>(default_value);
-    std::string found;
-    if (!lookup_value(file, section, key, found)) return fallback;
-    std::string_view v = unquote(found);
+    std::string storage;
+    std::string_view v;
+    if (!lookup_value(file, section, key, storage, v)) return fallback;
+    v = unquote(v);
     if (v.empty()) return fallback;
     // Only the first 29 characters take part, like the 30-character buffer
     // the Windows service reads the value into.
