@@ -11,9 +11,11 @@
 //
 // The host may be multi-threaded, so everything that allocates (argv, the
 // candidate paths from PATH) is prepared before the fork; between fork and
-// exec only async-signal-safe calls are made. All signals are blocked in the
-// calling thread around the fork, so no host handler ever runs in a child; the
-// caller's own mask is restored right after.
+// exec only async-signal-safe calls are made. Both forks skip the atfork
+// handlers, which are the host's and have nothing to do in a child that only
+// execs. All signals are blocked in the calling thread around the fork, so no
+// host handler ever runs in a child; the caller's own mask is restored right
+// after.
 #include "process_start.h"
 
 #include "command_line_split.h"
@@ -44,9 +46,11 @@ struct Launch {
     int open_max = 0;  // for closing descriptors by hand
 };
 
-// The paths a program name stands for: the name itself when it contains a
-// '/', else each PATH directory in turn (an empty entry is the current
-// directory), as execvp does. Without PATH the system's default path is used.
+// The paths a program name stands for, as execvp has them: the name itself
+// when it contains a '/', else each PATH directory in turn, an empty entry
+// meaning the current directory. Without PATH the system's default path
+// (confstr _CS_PATH) is used. The current directory is searched only when
+// PATH says so.
 std::vector<std::string> candidate_paths(const std::string& program) {
     if (program.find('/') != std::string::npos) {
         return {program};
@@ -91,14 +95,14 @@ Launch prepare(std::vector<std::string> words) {
     return launch;
 }
 
-// A fork that runs no atfork handlers: the intermediate child of a
-// multi-threaded host may call only async-signal-safe functions.
+// A fork that runs no atfork handlers and is itself async-signal-safe, so the
+// intermediate child may use it too (glibc 2.34 and later; elsewhere fork).
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-pid_t fork_in_child() {
+pid_t fork_without_handlers() {
     return ::_Fork();
 }
 #else
-pid_t fork_in_child() {
+pid_t fork_without_handlers() {
     return ::fork();
 }
 #endif
@@ -163,7 +167,7 @@ pid_t fork_in_child() {
 }
 
 [[noreturn]] void run_intermediate(const Launch& launch, int report_fd) {
-    const pid_t viewer = fork_in_child();
+    const pid_t viewer = fork_without_handlers();
     if (viewer == 0) {
         become_viewer(launch, report_fd);
     }
@@ -209,7 +213,7 @@ bool start(std::vector<std::string> words) {
     sigset_t previous;
     ::sigfillset(&all_signals);
     ::pthread_sigmask(SIG_SETMASK, &all_signals, &previous);
-    const pid_t intermediate = ::fork();
+    const pid_t intermediate = fork_without_handlers();
     if (intermediate == 0) {
         ::close(report[0]);
         run_intermediate(launch, report[1]);

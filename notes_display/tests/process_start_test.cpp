@@ -5,30 +5,38 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace {
 
+using quorle_test::expand;
 using quorle_test::FakeViewer;
 using quorle_test::ViewerRecord;
 using quorle_test::write_file;
 
 // ---------------------------------------------------------------------------
-// Which lines start and which do not. {BIN} and {WORK} are expanded.
+// Which lines start and which do not, run from the work folder, which holds a
+// link `local-viewer` to the fake viewer. {BIN} and {WORK} are expanded.
+
+constexpr const char* kUnset = "<unset>";
 
 struct StartRow {
     const char* name;
     const char* line;
     bool expected;
+    const char* path = nullptr;  // PATH for the start; nullptr: {BIN} first; kUnset
 };
 
 void PrintTo(const StartRow& row, std::ostream* out) {
@@ -48,19 +56,26 @@ const StartRow kStartRows[] = {
     // fails, and the marker it would create stays absent.
     {"script_without_interpreter_line_is_not_run", "\"{WORK}/script\"", false},
     {"name_with_slash_is_not_looked_up_on_path", "./fake-viewer a", false},
+    {"name_with_slash_is_taken_from_the_current_folder", "./local-viewer a", true},
+    {"current_folder_is_not_searched_by_itself", "local-viewer a", false},
+    {"empty_path_entry_is_the_current_folder", "local-viewer a", true, "/nonexistent:"},
+    // The system's default path holds env, which runs the fake viewer.
+    {"unset_path_gives_the_system_default", "env \"{BIN}/fake-viewer\"", true, kUnset},
 };
 
-std::string expand(std::string text, const FakeViewer& fake) {
-    for (const auto& [key, value] :
-         {std::pair<std::string, std::string>{"{BIN}", fake.bin_dir()},
-          std::pair<std::string, std::string>{"{WORK}", fake.work_dir()}}) {
-        for (std::size_t at = text.find(key); at != std::string::npos;
-             at = text.find(key, at + value.size())) {
-            text.replace(at, key.size(), value);
-        }
+// Runs one test in another working folder.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const std::string& path) : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(path);
     }
-    return text;
-}
+    ~WorkingFolder() { std::filesystem::current_path(previous_); }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
 
 class StartTest : public ::testing::TestWithParam<StartRow> {};
 
@@ -71,10 +86,20 @@ TEST_P(StartTest, ReportsWhetherTheProgramStarted) {
     const std::string marker = fake.work_dir() + "/marker";
     write_file(fake.work_dir() + "/script", "touch '" + marker + "'\n");
     ASSERT_EQ(::chmod((fake.work_dir() + "/script").c_str(), 0755), 0);
+    std::filesystem::create_symlink(fake.bin_dir() + "/fake-viewer",
+                                    fake.work_dir() + "/local-viewer");
+    const WorkingFolder folder(fake.work_dir());
+    if (row.path == kUnset) {
+        ::unsetenv("PATH");
+    } else if (row.path != nullptr) {
+        ::setenv("PATH", row.path, 1);
+    }
 
     EXPECT_EQ(quorle::start_command_line(expand(row.line, fake).c_str()), row.expected);
-    EXPECT_EQ(fake.wait_for_records(row.expected ? 1 : 0).size(), row.expected ? 1u : 0u);
-    EXPECT_TRUE(fake.records_after_grace().size() == (row.expected ? 1u : 0u));
+    if (row.expected) {
+        EXPECT_EQ(fake.wait_for_records(1).size(), 1u);
+    }
+    EXPECT_EQ(fake.records_after_grace().size(), row.expected ? 1u : 0u);
     EXPECT_FALSE(quorle_test::exists(marker));
 }
 
@@ -159,9 +184,15 @@ TEST(StartHygiene, WorksWhenTheHostClosedItsStandardDescriptors) {
     EXPECT_EQ(records[0].fields.at("stdout"), "/dev/null");
 }
 
-// Hosts that handle SIGCHLD themselves: the intermediate child may be reaped
-// by the host (or by the kernel) before the start looks for it.
-enum class ChildHandling { ignored, reaping_handler };
+// Hosts with process-wide settings of their own (each row in a process of its
+// own): SIGCHLD ignored or handled by a handler that reaps every child, so the
+// intermediate child may be gone before the start looks for it; fork handlers,
+// which a start must not run.
+volatile sig_atomic_t fork_handler_calls = 0;
+
+void count_fork_handler_call() {
+    fork_handler_calls = fork_handler_calls + 1;
+}
 
 void reap_everything(int) {
     const int saved = errno;
@@ -170,9 +201,17 @@ void reap_everything(int) {
     errno = saved;
 }
 
+void handle_sigchld(void (*handler)(int)) {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = handler;
+    ::sigaction(SIGCHLD, &action, nullptr);
+}
+
 struct HostRow {
     const char* name;
-    ChildHandling handling;
+    void (*set_up)();
 };
 
 void PrintTo(const HostRow& row, std::ostream* out) {
@@ -180,8 +219,13 @@ void PrintTo(const HostRow& row, std::ostream* out) {
 }
 
 const HostRow kHostRows[] = {
-    {"sigchld_ignored", ChildHandling::ignored},
-    {"sigchld_reaping_handler", ChildHandling::reaping_handler},
+    {"sigchld_ignored", [] { handle_sigchld(SIG_IGN); }},
+    {"sigchld_reaping_handler", [] { handle_sigchld(reap_everything); }},
+    {"fork_handlers",
+     [] {
+         ::pthread_atfork(count_fork_handler_call, count_fork_handler_call,
+                          count_fork_handler_call);
+     }},
 };
 
 class HostTest : public ::testing::TestWithParam<HostRow> {};
@@ -192,17 +236,14 @@ TEST_P(HostTest, ResultsStayCorrect) {
     EXPECT_EXIT(
         {
             FakeViewer fake;
-            struct sigaction action {};
-            sigemptyset(&action.sa_mask);
-            action.sa_flags = SA_RESTART;
-            action.sa_handler = row.handling == ChildHandling::ignored ? SIG_IGN : reap_everything;
-            ::sigaction(SIGCHLD, &action, nullptr);
+            row.set_up();
             int wrong = 0;
             for (int i = 0; i < 5; ++i) {
                 wrong += quorle::start_command_line("fake-viewer") ? 0 : 1;
                 wrong += quorle::start_command_line("no-such-viewer-q7") ? 1 : 0;
             }
             wrong += fake.wait_for_records(5).size() == 5 ? 0 : 1;
+            wrong += fork_handler_calls;
             std::_Exit(wrong);
         },
         ::testing::ExitedWithCode(0), "");

@@ -111,6 +111,18 @@ std::vector<ViewerRecord> FakeViewer::records_after_grace() const {
     return read_records(records_.path());
 }
 
+std::string expand(std::string text, const FakeViewer& fake) {
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"{BIN}", fake.bin_dir()},
+          std::pair<std::string, std::string>{"{WORK}", fake.work_dir()}}) {
+        for (std::size_t at = text.find(key); at != std::string::npos;
+             at = text.find(key, at + value.size())) {
+            text.replace(at, key.size(), value);
+        }
+    }
+    return text;
+}
+
 std::vector<pid_t> children_of_this_process() {
     std::vector<pid_t> children;
     const pid_t self = ::getpid();

@@ -64,6 +64,9 @@ private:
     std::string old_path_;
 };
 
+// `text` with every {BIN} and {WORK} replaced by the folders of `fake`.
+std::string expand(std::string text, const FakeViewer& fake);
+
 // Pids of the live and zombie children of this process.
 std::vector<pid_t> children_of_this_process();
 // The number of open descriptors of this process.
