@@ -235,19 +235,6 @@ Step parse_step(const std::string& keyword, Lexer& lx) {
     return st;
 }
 
-template <class Fn>
-void for_each_line(std::string_view text, Fn fn) {
-    int number = 0;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        ++number;
-        fn(number, text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-}
-
 bool is_comment(std::string_view line) {
     std::size_t i = 0;
     while (i < line.size() && is_space(line[i])) ++i;
@@ -256,6 +243,29 @@ bool is_comment(std::string_view line) {
 
 std::string where(std::string_view name, int line) {
     return std::string(name) + ":" + std::to_string(line) + ": ";
+}
+
+// Calls fn(number, line, lexer, keyword) for every line that is not a
+// comment; a ParseError from fn gets the file name and line number.
+template <class Fn>
+void for_each_directive(std::string_view text, std::string_view name, Fn fn) {
+    int number = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        ++number;
+        const std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (is_comment(line)) continue;
+        try {
+            Lexer lx(line);
+            const std::string keyword = lx.word();
+            fn(number, line, lx, keyword);
+        } catch (const ParseError& e) {
+            throw ParseError(where(name, number) + e.what());
+        }
+    }
 }
 
 }  // namespace
@@ -304,11 +314,9 @@ ParseResult parse_cases(std::string_view text, std::string_view name) {
     ParseResult result;
     Case* current = nullptr;
     try {
-        for_each_line(text, [&](int number, std::string_view line) {
-            if (is_comment(line)) return;
-            try {
-                Lexer lx(line);
-                const std::string keyword = lx.word();
+        for_each_directive(
+            text, name,
+            [&](int number, std::string_view line, Lexer& lx, const std::string& keyword) {
                 if (keyword == "case") {
                     if (current) throw ParseError("'case' before 'end'");
                     result.cases.emplace_back();
@@ -352,10 +360,7 @@ ParseResult parse_cases(std::string_view text, std::string_view name) {
                     st.source = std::string(line);
                     current->steps.push_back(std::move(st));
                 }
-            } catch (const ParseError& e) {
-                throw ParseError(where(name, number) + e.what());
-            }
-        });
+            });
         if (current)
             throw ParseError(std::string(name) + ": case " + current->id + " has no 'end'");
     } catch (const ParseError& e) {
@@ -369,11 +374,8 @@ std::string apply_overrides(std::vector<Case>& cases, std::string_view text,
     Step* pending = nullptr;
     int pending_line = 0;
     try {
-        for_each_line(text, [&](int number, std::string_view line) {
-            if (is_comment(line)) return;
-            try {
-                Lexer lx(line);
-                const std::string keyword = lx.word();
+        for_each_directive(
+            text, name, [&](int number, std::string_view, Lexer& lx, const std::string& keyword) {
                 if (keyword == "reason") {
                     if (!pending) throw ParseError("'reason' without an override before it");
                     pending->override_reason = lx.rest();
@@ -407,10 +409,7 @@ std::string apply_overrides(std::vector<Case>& cases, std::string_view text,
                 step.override_reason = "?";  // replaced by the reason line
                 pending = &step;
                 pending_line = number;
-            } catch (const ParseError& e) {
-                throw ParseError(where(name, number) + e.what());
-            }
-        });
+            });
         if (pending) throw ParseError(where(name, pending_line) + "override without a reason");
     } catch (const ParseError& e) {
         return e.what();

@@ -253,8 +253,6 @@ INSTANTIATE_TEST_SUITE_P(
     Table, KeptBytes,
     ::testing::Values(
         KeepRow{"NewFileUsesCrLf", "", "S", "k", "v", "[S]\r\nk=v\r\n"},
-        KeepRow{"LfFileKeepsLf", "[A]\nx=1\n\n[B]\ny=2\n", "B", "z", "3",
-                "[A]\nx=1\n\n[B]\ny=2\nz=3\n"},
         KeepRow{"NulAndHighBytesKept", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=1\r\n"s, "S",
                 "j", "2", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=2\r\n"s},
         KeepRow{"CommentsSpacingAndCaseKept",
