@@ -4,7 +4,12 @@
 #include "command_line.h"
 #include "vestrel_app.h"
 
+#include <csignal>
+
 int main(int argc, char** argv) {
+    // A run log or standard error that is a pipe whose reader has gone gives
+    // failed writes, not the end of the run before the result is written.
+    std::signal(SIGPIPE, SIG_IGN);
     theApp.m_strAppName = caption_from_program_path(argc > 0 && argv[0] ? argv[0] : "Vestrel");
     theApp.m_strCmdLine = request_file_from_arguments(argc, argv);
     theApp.InitInstance();

@@ -1,5 +1,6 @@
 #include "vestrel_app.h"
 
+#include "log_file.h"
 #include "lpt_port.h"
 #include "message_box.h"
 #include "private_profile.h"
@@ -59,7 +60,7 @@ bool CVestrelApp::ReadIniFile(const char* request_file) {
                                  request_file) != 0 &&
         log_file[0] != '\0') {
         // A log that cannot be opened is no reason to stop the run.
-        if (std::FILE* f = std::fopen(log_file, "a")) {
+        if (std::FILE* f = open_log_for_append(log_file)) {
             m_pLogFile = f;
             m_bLogOpen = true;
             WriteLog("CVestrelApp::ReadIniFile: Log opened!\n");
