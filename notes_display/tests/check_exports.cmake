@@ -1,11 +1,8 @@
-# Checks the built library's dynamic symbol table and dependencies.
+# Checks the built library's dynamic symbol table, binding and dependencies.
 #   -DLIBRARY=<path> -DSONAME=<expected> -DNM=<nm> -DREADELF=<readelf>
 cmake_minimum_required(VERSION 3.25)
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
-  OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ObjdumpChecks.cmake)
+run_tool(symbols ${NM} -D --defined-only ${LIBRARY})
 string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
 set(exported)
 foreach(line IN LISTS lines)
@@ -18,13 +15,12 @@ if(NOT exported STREQUAL "T PNDisplayFile;T PNFileAvailable")
   message(FATAL_ERROR "exported symbols are:\n${symbols}\nexpected exactly PNDisplayFile and PNFileAvailable")
 endif()
 
-execute_process(COMMAND ${READELF} -d ${LIBRARY}
-  OUTPUT_VARIABLE dynamic RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
-endif()
+run_tool(dynamic ${READELF} -d ${LIBRARY})
 if(NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[${SONAME}\\]")
   message(FATAL_ERROR "SONAME is not ${SONAME}:\n${dynamic}")
+endif()
+if(NOT dynamic MATCHES "BIND_NOW")
+  message(FATAL_ERROR "symbols are not bound at load time (-z now):\n${dynamic}")
 endif()
 string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[([^]]+)\\]" needed "${dynamic}")
 foreach(entry IN LISTS needed)

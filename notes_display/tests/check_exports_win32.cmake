@@ -4,10 +4,8 @@
 # (no C++ or GCC runtime DLLs).
 #   -DOBJDUMP=<objdump> -DLIBRARY=<Quorle.dll>
 cmake_minimum_required(VERSION 3.25)
-execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "objdump failed on ${LIBRARY}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ObjdumpChecks.cmake)
+run_tool(dump ${OBJDUMP} -p ${LIBRARY})
 
 # The name table lists "[ <ordinal - base>] <name>" per exported name.
 if(NOT dump MATCHES "Export Address Table -- Ordinal Base ([0-9]+)")
@@ -34,14 +32,7 @@ if(NOT dump MATCHES "Export Address Table -- Ordinal Base 1\n[^\n]*\n[^\n]*\n\n"
   message(FATAL_ERROR "the export address table must hold exactly two entries:\n${address_table}")
 endif()
 
-string(REGEX MATCHALL "DLL Name: [^\n]+" entries "${dump}")
-set(dlls)
-foreach(entry IN LISTS entries)
-  string(REPLACE "DLL Name: " "" dll "${entry}")
-  string(TOUPPER "${dll}" dll)
-  list(APPEND dlls "${dll}")
-endforeach()
-list(SORT dlls)
+objdump_imported_dlls("${dump}" dlls)
 if(NOT dlls STREQUAL "KERNEL32.DLL;MSVCRT.DLL")
   message(FATAL_ERROR "Quorle.dll imports from: ${dlls}\nexpected KERNEL32 and msvcrt only")
 endif()

@@ -3,23 +3,14 @@
 # of which only DlPortReadPortUchar and DlPortWritePortUchar.
 #   -DOBJDUMP=<objdump> -DFILE=<Vestrel.exe>
 cmake_minimum_required(VERSION 3.25)
-execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "objdump failed on ${FILE}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ObjdumpChecks.cmake)
+run_tool(dump ${OBJDUMP} -p ${FILE})
 
 if(NOT dump MATCHES "Subsystem[ \t]+00000002")
   message(FATAL_ERROR "not a windows-subsystem program:\n${dump}")
 endif()
 
-string(REGEX MATCHALL "DLL Name: [^\n]+" entries "${dump}")
-set(dlls)
-foreach(entry IN LISTS entries)
-  string(REPLACE "DLL Name: " "" dll "${entry}")
-  string(TOUPPER "${dll}" dll)
-  list(APPEND dlls "${dll}")
-endforeach()
-list(SORT dlls)
+objdump_imported_dlls("${dump}" dlls)
 if(NOT dlls STREQUAL "DLPORTIO.DLL;KERNEL32.DLL;MSVCRT.DLL;USER32.DLL")
   message(FATAL_ERROR "Vestrel imports from: ${dlls}\nexpected DlPortIO.dll, KERNEL32, msvcrt and USER32 only")
 endif()
