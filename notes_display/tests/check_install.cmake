@@ -2,6 +2,7 @@
 # consumer found through find_package(Quorle) and one built with the flags of
 # pkg-config.
 #   -DBUILD_DIR -DWORK_DIR -DCONSUMER_DIR -DGENERATOR -DC_COMPILER -DLIBDIR -DINCLUDEDIR
+#   -DSANITIZERS=<list or empty>
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -28,8 +29,13 @@ foreach(expected ${INCLUDEDIR}/quorle.h ${LIBDIR}/libQuorle.so ${LIBDIR}/libQuor
 endforeach()
 
 # CMake consumer.
+# A library built with sanitizers needs their runtime in the consumer too.
+set(sanitize_flags)
+if(SANITIZERS)
+  set(sanitize_flags -fsanitize=${SANITIZERS})
+endif()
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/cmake-consumer -G ${GENERATOR}
-  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${C_COMPILER})
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${C_COMPILER} "-DCMAKE_C_FLAGS=${sanitize_flags}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-consumer)
 run(${WORK_DIR}/cmake-consumer/quorle_consumer ${CONSUMER_DIR}/consumer.c)
 
@@ -41,6 +47,6 @@ if(NOT run_output MATCHES "^6\\.3\\.0")
 endif()
 run(pkg-config --cflags --libs quorle)
 separate_arguments(flags UNIX_COMMAND "${run_output}")
-run(${C_COMPILER} ${CONSUMER_DIR}/consumer.c ${flags} -Wl,-rpath,${prefix}/${LIBDIR} -o ${WORK_DIR}/pc-consumer)
+run(${C_COMPILER} ${sanitize_flags} ${CONSUMER_DIR}/consumer.c ${flags} -Wl,-rpath,${prefix}/${LIBDIR} -o ${WORK_DIR}/pc-consumer)
 run(${WORK_DIR}/pc-consumer ${CONSUMER_DIR}/consumer.c)
 file(REMOVE_RECURSE ${WORK_DIR})
