@@ -2,6 +2,7 @@
 // found by name and by ordinal, the notes shown through a fake notepad.exe
 // beside this host, and the version resource.
 #include "quorle.h"
+#include "win32_test_support.h"
 
 #include <windows.h>
 
@@ -20,13 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string beside_this_program(const std::string& name) {
-    char path[MAX_PATH + 1] = "";
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    folder.erase(folder.find_last_of("\\/") + 1);
-    return folder + name;
-}
+using test_support::beside_this_program;
 
 // A fresh folder that is the working folder for one test.
 class WorkFolder {
@@ -252,24 +247,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, Display, ::testing::ValuesIn(kDisplayRows),
 // --- the version resource -----------------------------------------------------
 
 TEST(VersionResource, FileVersionIs6303) {
-    const std::string library = beside_this_program("Quorle.dll");
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(library.c_str(), &ignored);
-    ASSERT_NE(size, 0u);
-    std::vector<char> data(size);
-    ASSERT_TRUE(GetFileVersionInfoA(library.c_str(), 0, size, data.data()));
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, (6u << 16) | 3u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-
-    char* text = nullptr;
-    ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion",
-                               reinterpret_cast<void**>(&text), &length));
-    EXPECT_STREQ(text, "6.03");
+    const test_support::FileVersion v =
+        test_support::read_file_version(beside_this_program("Quorle.dll"));
+    ASSERT_TRUE(v.found);
+    EXPECT_EQ(v.version_ms, (6u << 16) | 3u);
+    EXPECT_EQ(v.version_ls, 0u);
+    EXPECT_EQ(v.file_type, static_cast<uint32_t>(VFT_DLL));
+    ASSERT_TRUE(v.has_text);
+    EXPECT_EQ(v.text, "6.03");
 }
 
 }  // namespace

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "run_program.h"
+#include "win32_test_support.h"
 
 #include <string>
 #include <vector>
 
-// The full path of `name` in the folder of this test program.
-std::string beside_this_program(const std::string& name);
+using test_support::beside_this_program;
 
 // Starts `program` (a path) with `command_line` exactly as given and with this
 // process's environment plus `environment`, in the current working folder;

@@ -51,14 +51,6 @@ bool make_pipe(HANDLE& read_end, HANDLE& write_end) {
 
 }  // namespace
 
-std::string beside_this_program(const std::string& name) {
-    char path[MAX_PATH + 1] = "";
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    folder.erase(folder.find_last_of("\\/") + 1);
-    return folder + name;
-}
-
 ProgramRun run_command_line(const std::string& program, const std::string& command_line,
                             const std::vector<std::string>& environment) {
     ProgramRun run;

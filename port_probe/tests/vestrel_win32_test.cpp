@@ -104,24 +104,14 @@ TEST(Loader, WithoutTheDriverLibraryTheProgramDoesNotStart) {
 }
 
 TEST(VersionResource, FileVersionIs1500) {
-    const std::string program = beside_this_program("Vestrel.exe");
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(program.c_str(), &ignored);
-    ASSERT_NE(size, 0u);
-    std::vector<char> data(size);
-    ASSERT_TRUE(GetFileVersionInfoA(program.c_str(), 0, size, data.data()));
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, (1u << 16) | 5u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-
-    char* text = nullptr;
-    ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion",
-                               reinterpret_cast<void**>(&text), &length));
-    EXPECT_STREQ(text, "1.5.0.0");
+    const test_support::FileVersion v =
+        test_support::read_file_version(beside_this_program("Vestrel.exe"));
+    ASSERT_TRUE(v.found);
+    EXPECT_EQ(v.version_ms, (1u << 16) | 5u);
+    EXPECT_EQ(v.version_ls, 0u);
+    EXPECT_EQ(v.file_type, static_cast<uint32_t>(VFT_APP));
+    ASSERT_TRUE(v.has_text);
+    EXPECT_EQ(v.text, "1.5.0.0");
 }
 
 }  // namespace
