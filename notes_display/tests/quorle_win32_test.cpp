@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -60,9 +61,12 @@ std::vector<std::string> recorded_command_lines(const fs::path& folder, std::siz
         std::vector<std::string> lines;
         for (const auto& entry : fs::directory_iterator(folder)) {
             if (entry.path().extension() != ".record") continue;
+            // A record the fake has just renamed can still be unreadable
+            // for a moment under Wine; it is read again on the next round.
+            // A started program's command line is never empty.
             std::ifstream in(entry.path(), std::ios::binary);
-            lines.emplace_back(std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>());
+            std::string line{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            if (!line.empty()) lines.push_back(std::move(line));
         }
         if (lines.size() >= count || std::chrono::steady_clock::now() > deadline) return lines;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
