@@ -14,6 +14,7 @@ struct State {
     bool configured = false;
     uint8_t status = 0xFF;
     int refusal = 0;
+    std::string refusal_reason;
     int last_error = 0;
     std::string record_file;
     std::vector<Access> accesses;
@@ -53,6 +54,7 @@ State& configured_state() {
         s.status = static_cast<uint8_t>(value & 0xFFu);
     if (const char* error = std::getenv("DLPORTIO_SIM_ERRNO"); error && *error)
         s.refusal = parse_errno(error);
+    if (const char* reason = std::getenv("DLPORTIO_SIM_REASON")) s.refusal_reason = reason;
     if (const char* file = std::getenv("DLPORTIO_SIM_LOG"); file && *file) s.record_file = file;
     return s;
 }
@@ -85,8 +87,9 @@ void set_status(uint8_t status) {
     configured_state().status = status;
 }
 
-void set_refusal(int error) {
+void set_refusal(int error, const std::string& reason) {
     configured_state().refusal = error;
+    configured_state().refusal_reason = reason;
 }
 
 const std::vector<Access>& accesses() {
@@ -111,6 +114,13 @@ extern "C" void DLPORTIO_CALL DlPortWritePortUchar(uint32_t port, unsigned char 
     dlportio_sim::record(s, Access{'W', port, value, s.refusal != 0});
 }
 
+#ifndef DLPORTIO_SIM_NO_ERROR_QUERY
 extern "C" int DlPortLastError(void) {
     return dlportio_sim::configured_state().last_error;
 }
+
+extern "C" const char* DlPortLastErrorText(void) {
+    const auto& s = dlportio_sim::configured_state();
+    return s.last_error != 0 ? s.refusal_reason.c_str() : "";
+}
+#endif

@@ -1,5 +1,6 @@
 // The port layer when the Linux driver library refuses port access: the
-// probe stops at the first refused access and says why.
+// probe stops at the first refused access and says why, in the library's
+// words when it has them.
 #include "lpt_port.h"
 
 #include "dlportio/dlportio_sim.h"
@@ -18,7 +19,8 @@ namespace {
 struct RefusalCase {
     const char* name;
     int error;
-    const char* reason;
+    const char* library_reason;  // "" when the library gives none
+    const char* reason;          // what follows the port in the message
 };
 
 void PrintTo(const RefusalCase& row, std::ostream* out) {
@@ -37,13 +39,12 @@ protected:
 };
 
 TEST_P(Refusal, FailsAtTheFirstRefusedAccessAndSaysWhy) {
-    dlportio_sim::set_refusal(GetParam().error);
+    dlportio_sim::set_refusal(GetParam().error, GetParam().library_reason);
 
     EXPECT_EQ(init_parallel_port(1, message_, sizeof message_), 0);
 
     EXPECT_EQ(std::string(message_),
-              std::string("No access to I/O port 890 (0x37A) of LPT1: ") + GetParam().reason +
-                  ". Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel");
+              std::string("No access to I/O port 890 (0x37A) of LPT1: ") + GetParam().reason);
     std::vector<std::string> recorded;
     for (const auto& a : dlportio_sim::accesses()) recorded.push_back(a.text());
     EXPECT_EQ(recorded, std::vector<std::string>{"W 890 0x04 refused"});
@@ -52,9 +53,16 @@ TEST_P(Refusal, FailsAtTheFirstRefusedAccessAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, Refusal,
     ::testing::Values(
-        RefusalCase{"EPERM", EPERM,
-                    "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down)"},
-        RefusalCase{"ENOSYS", ENOSYS, "this kernel or machine has no ioperm support"}),
+        RefusalCase{"EPERM", EPERM, "",
+                    "permission denied (no CAP_SYS_RAWIO, or the kernel is locked down). Port "
+                    "access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel"},
+        RefusalCase{"ENOSYS", ENOSYS, "",
+                    "this kernel or machine has no ioperm support. Port access needs "
+                    "CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel"},
+        RefusalCase{"library_reason", EBUSY,
+                    "/dev/parport0 is in use by another program (gave up after 2 s)",
+                    "/dev/parport0 is in use by another program (gave up after 2 s)"},
+        RefusalCase{"errno_without_text", EIO, "", "Input/output error"}),
     RowName());
 
 }  // namespace
