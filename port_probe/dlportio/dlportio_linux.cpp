@@ -53,6 +53,10 @@ int parport_number(const char* name) {
     return *end == '\0' && number <= 255 ? static_cast<int>(number) : -1;
 }
 
+std::string node_path(int number) {
+    return "/dev/parport" + std::to_string(number);
+}
+
 void ignore_signal(int) {}
 
 class LinuxPortSystem final : public dlportio::PortSystem {
@@ -75,8 +79,7 @@ public:
     }
 
     int open_port(int number) override {
-        const std::string node = "/dev/parport" + std::to_string(number);
-        const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
+        const int fd = open(node_path(number).c_str(), O_RDWR | O_CLOEXEC);
         return fd >= 0 ? fd : -errno;
     }
 
@@ -168,8 +171,7 @@ public:
 
     std::string node_group(int number) override {
         struct stat info = {};
-        const std::string node = "/dev/parport" + std::to_string(number);
-        if (stat(node.c_str(), &info) != 0) return "";
+        if (stat(node_path(number).c_str(), &info) != 0) return "";
         char buffer[1024];
         group entry = {};
         group* found = nullptr;

@@ -39,13 +39,13 @@ bool PortRouter::access(uint32_t address, bool write, uint8_t& value) {
 
     auto found = ways_.find(kernel_port->number);
     if (found == ways_.end())
-        found = ways_.emplace(kernel_port->number, decide(*kernel_port, port)).first;
+        found = ways_.emplace(kernel_port->number, decide(*kernel_port)).first;
     const Way& way = found->second;
     switch (way.kind) {
         case Way::refused:
             return refuse(way.error, way.reason);
         case Way::raw:
-            return access_raw(port, write, value, way.no_node);
+            return access_raw(port, write, value, way.reason);
         case Way::driver:
             break;
     }
@@ -79,25 +79,24 @@ const KernelPort* PortRouter::covering(uint32_t address) {
     return nullptr;
 }
 
-PortRouter::Way PortRouter::decide(const KernelPort& port, uint16_t address) {
+PortRouter::Way PortRouter::decide(const KernelPort& port) {
     const int handle = system_.open_port(port.number);
     if (handle >= 0) {
         const int error = system_.claim_port(handle, kClaimWait);
-        if (error == 0) return {Way::driver, handle, "", 0, ""};
+        if (error == 0) return {Way::driver, handle, 0, ""};
         // Closed at once: a port that another program lets go later would
         // otherwise pass to this process and stay blocked until it ends.
         system_.close_port(handle);
         if (error == EBUSY)
-            return {Way::refused, -1, "", EBUSY,
+            return {Way::refused, -1, EBUSY,
                     node_name(port.number) + " is in use by another program (gave up after " +
                         std::to_string(kClaimWait.count() / 1000) + " s)"};
-        return {Way::refused, -1, "", error,
+        return {Way::refused, -1, error,
                 node_name(port.number) + " could not be claimed: " + std::strerror(error)};
     }
-    std::string no_node = node_problem(port.number, -handle);
-    const int error = system_.raw_grant(address);
-    if (error == 0) return {Way::raw, -1, no_node, 0, ""};
-    return {Way::refused, -1, "", error, no_node + ", and " + raw_problem(error)};
+    // Raw access, asked for at each access; refused, it is reported with
+    // the reason the node could not be used.
+    return {Way::raw, -1, 0, node_problem(port.number, -handle)};
 }
 
 std::string PortRouter::node_problem(int number, int error) {

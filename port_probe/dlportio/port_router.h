@@ -96,17 +96,16 @@ private:
     // access.
     struct Way {
         enum Kind { driver, raw, refused } kind;
-        int handle;           // driver: the claimed node
-        std::string no_node;  // raw, refused: why the node could not be used
-        int error;            // refused
-        std::string reason;   // refused
+        int handle;          // driver: the claimed node
+        int error;           // refused
+        std::string reason;  // refused: why; raw: why the node could not be used
     };
 
     // Performs one access; false (with error_ and reason_ set) when refused.
     bool access(uint32_t address, bool write, uint8_t& value);
     bool access_raw(uint16_t port, bool write, uint8_t& value, const std::string& no_driver);
     const KernelPort* covering(uint32_t address);
-    Way decide(const KernelPort& port, uint16_t address);
+    Way decide(const KernelPort& port);
     std::string node_problem(int number, int error);
     std::string raw_problem(int error);
     bool refuse(int error, std::string reason);

@@ -108,8 +108,8 @@ Probe probe(const Kernel& kernel, uint32_t base) {
 
 const Lines kThroughDriver = {"open 0", "claim 3 2000", "driver 3 write control 0x04",
                               "driver 3 write control 0x08", "driver 3 read status"};
-const Lines kRawAfterNoNode = {"open 0",    "grant 890",    "grant 890", "out 890 0x04",
-                               "grant 890", "out 890 0x08", "grant 889", "in 889"};
+const Lines kRawAfterNoNode = {"open 0",       "grant 890", "out 890 0x04", "grant 890",
+                               "out 890 0x08", "grant 889", "in 889"};
 const Lines kRawOnly = {"grant 634",    "out 634 0x04", "grant 634",
                         "out 634 0x08", "grant 633",    "in 633"};
 const char kNeedsCapability[] =

@@ -31,7 +31,7 @@ struct Access {
 };
 
 struct Run {
-    std::string begin_way, end_way;  // how the markers were written: raw or ppdev
+    std::string end_way;  // how the end marker was written: raw or ppdev
     long elapsed_ms = -1;
     int status = -1;
     std::map<std::string, std::string> request;  // the request file's entries
@@ -103,7 +103,6 @@ Boot read_boot(const std::string& name) {
             if (word == "begin" && words >> scenario >> number) {
                 run = &boot.runs[scenario];
                 boot.numbers[scenario] = number;
-                words >> run->begin_way;
             } else if (word == "run" && run) {
                 words >> run->elapsed_ms >> run->status;
             } else if (word == "end" && run) {
