@@ -491,4 +491,23 @@ std::string put_string(std::string_view file, std::string_view section, std::str
     return out;
 }
 
+std::string single_line_value(std::string_view value) {
+    const bool final_lf = !value.empty() && value.back() == '\n' &&
+                          (value.size() < 2 || value[value.size() - 2] != '\r');
+    if (final_lf) value.remove_suffix(1);
+    std::string out;
+    out.reserve(value.size() + 1);
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c != '\r' && c != '\n') {
+            out.push_back(c);
+            continue;
+        }
+        if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+        out.push_back(' ');
+    }
+    if (final_lf) out.push_back('\n');
+    return out;
+}
+
 }  // namespace profile_text

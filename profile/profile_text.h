@@ -56,4 +56,10 @@ struct Splice {
 bool plan_put(std::string_view file, std::string_view section, std::string_view key,
               std::string_view value, Splice& out);
 
+// The form in which the Linux layer stores a value, so that a value never
+// makes lines of its own: each inner line break (CR LF, CR or LF) becomes one
+// blank. A single LF at the very end (not part of a CR LF) stays, as callers
+// write it; the entry's own line break follows it, as before.
+std::string single_line_value(std::string_view value);
+
 }  // namespace profile_text

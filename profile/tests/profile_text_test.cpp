@@ -316,3 +316,41 @@ TEST_P(RandomFiles, WriteChangesOnlyItsEntry) {
 
 INSTANTIATE_TEST_SUITE_P(Encodings, RandomFiles, ::testing::Values(false, true),
                          [](const auto& row) { return row.param ? "Utf16" : "Ansi"; });
+
+// How the Linux layer stores a value: one line whatever it holds, so that the
+// file afterwards holds exactly the entries it had plus the one written.
+TEST(SingleLineValue, InnerLineBreaksBecomeOneBlankEach) {
+    const struct {
+        const char* value;
+        const char* stored;
+    } rows[] = {
+        {"plain", "plain"},
+        {"", ""},
+        {"a\nb", "a b"},
+        {"a\rb", "a b"},
+        {"a\r\nb", "a b"},
+        {"a\n\r\nb", "a  b"},
+        {"x\nLptPort=2\n.ini: port = 1\n", "x LptPort=2 .ini: port = 1\n"},
+        {"\n[S]\nk=v", " [S] k=v"},
+        {"end\r\n", "end "},
+        {"end\n\n", "end \n"},
+        {"\n", "\n"},
+        {"\r", " "},
+    };
+    auto read = [](const std::string& file, const char* s, const char* k) {
+        char buffer[64];
+        const uint32_t n = profile_text::get_string(file, s, k, "none", buffer, sizeof buffer);
+        return std::string(buffer, n);
+    };
+    for (const auto& r : rows) {
+        const std::string stored = profile_text::single_line_value(r.value);
+        EXPECT_EQ(stored, r.stored) << r.value;
+        // Written into a file with neighbours, it adds exactly one entry.
+        const std::string file = "[S]\r\nbefore=1\r\n[T]\r\nafter=2\r\n";
+        const std::string out = profile_text::put_string(file, "S", "k", stored);
+        EXPECT_EQ(read(out, "S", "before"), "1") << r.value;
+        EXPECT_EQ(read(out, "T", "after"), "2") << r.value;
+        EXPECT_EQ(read(out, "S", "LptPort"), "none") << r.value;
+        EXPECT_EQ(read(out, "S", "k").find('\n'), std::string::npos) << r.value;
+    }
+}
