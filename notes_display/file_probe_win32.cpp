@@ -18,4 +18,17 @@ bool file_can_be_opened(const char* file_name) {
     return true;
 }
 
+// The profile service looks up a name without any folder part in the Windows
+// folder, while the existence test looks in the working folder; ".\" makes
+// the read look where the test did. A name with a separator, or a drive
+// ("C:notes.txt"), already leads to the same file for both.
+std::string notes_profile_name(const char* file_name) {
+    const std::string name(file_name);
+    const bool has_drive =
+        name.size() >= 2 && name[1] == ':' &&
+        ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+    if (has_drive || name.find_first_of("\\/") != std::string::npos) return name;
+    return ".\\" + name;
+}
+
 }  // namespace quorle

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -42,8 +43,14 @@ extern "C" QUORLE_API int32_t QUORLE_CALL PNDisplayFile(const char* file_name) {
     // Nothing may escape to the host: a step that cannot get memory fails.
     try {
         char command_line[kCommandLineSize];
-        GetPrivateProfileStringA(kSection, kKey, kNotFound, command_line, kCommandLineSize,
-                                 file_name);
+        const std::string profile_name = quorle::notes_profile_name(file_name);
+        const auto length = GetPrivateProfileStringA(kSection, kKey, kNotFound, command_line,
+                                                     kCommandLineSize, profile_name.c_str());
+        // A command that fills the buffer may have been cut; the cut one is
+        // a command nobody wrote, so nothing is started.
+        if (length >= kCommandLineSize - 1) {
+            return 0;
+        }
         if (std::strcmp(command_line, kNotFound) != 0) {
             return quorle::start_command_line(command_line) ? 1 : 0;
         }

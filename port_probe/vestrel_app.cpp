@@ -6,6 +6,7 @@
 #include "private_profile.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 
@@ -55,10 +56,12 @@ bool CVestrelApp::InitInstance() {
 bool CVestrelApp::ReadIniFile(const char* request_file) {
     bool result = true;
 
+    // A name that fills the buffer may have been cut: the cut name is another
+    // file, perhaps in another folder, so such a log is not opened at all.
     char log_file[kMessageSize];
-    if (GetPrivateProfileStringA(kSection, "LogFile", "", log_file, sizeof log_file,
-                                 request_file) != 0 &&
-        log_file[0] != '\0') {
+    const uint32_t log_name_length =
+        GetPrivateProfileStringA(kSection, "LogFile", "", log_file, sizeof log_file, request_file);
+    if (log_name_length != 0 && log_name_length < sizeof log_file - 1 && log_file[0] != '\0') {
         // A log that cannot be opened is no reason to stop the run.
         if (std::FILE* f = open_log_for_append(log_file)) {
             m_pLogFile = f;

@@ -151,9 +151,18 @@ protected:
     WorkFolder folder_;
 };
 
+// {DIR}: the work folder; {DRIVE}: its drive ("C:"), whose current folder it
+// is; {LONG}: a text that makes a command line longer than the buffer.
 std::string expand_dir(std::string text, const fs::path& folder) {
-    const auto at = text.find("{DIR}");
-    if (at != std::string::npos) text.replace(at, 5, folder.string());
+    const std::pair<std::string, std::string> fields[] = {
+        {"{DIR}", folder.string()},
+        {"{DRIVE}", folder.string().substr(0, 2)},
+        {"{LONG}", std::string(400, 'x')},
+    };
+    for (const auto& [field, value] : fields) {
+        const auto at = text.find(field);
+        if (at != std::string::npos) text.replace(at, field.size(), value);
+    }
     return text;
 }
 
@@ -199,8 +208,12 @@ const DisplayRow kDisplayRows[] = {
     {"configured_quoted_program_with_blanks", ".\\notes.txt",
      "[ZOR_PNotes_File]\nPNotesCommandLine=\"{DIR}\\my viewer.exe\" \"x y\" z\n", 1,
      "\"{DIR}\\my viewer.exe\" \"x y\" z"},
-    {"bare_name_reads_windows_folder", "notes.txt",
-     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe configured\n", 1, "notepad.exe notes.txt"},
+    {"bare_name_reads_its_own_section", "notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe configured\n", 1, "notepad.exe configured"},
+    {"drive_relative_name_reads_its_own_section", "{DRIVE}notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe on drive\n", 1, "notepad.exe on drive"},
+    {"command_filling_the_buffer_starts_nothing", ".\\notes.txt",
+     "[ZOR_PNotes_File]\nPNotesCommandLine=notepad.exe {LONG}\n", 0, nullptr},
     {"empty_value_starts_nothing", ".\\notes.txt", "[ZOR_PNotes_File]\nPNotesCommandLine=\n", 0,
      nullptr},
     {"missing_program_starts_nothing", ".\\notes.txt",
