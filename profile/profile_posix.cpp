@@ -147,8 +147,12 @@ private:
 
 // ---------------------------------------------------------------- locks
 
-// How long a call waits for another writer's lock. Writers hold it for one
-// small read-modify-replace, so a lock held longer belongs to something else.
+using Clock = std::chrono::steady_clock;
+
+// How long a call waits for other writers. Each holds the lock for one small
+// read-modify-replace, so a lock held longer belongs to something else. A
+// writer waits this long in all, however often it finds the file replaced
+// while it waited (many writers at once take turns).
 constexpr std::chrono::milliseconds kReadLockWait{2000};
 constexpr std::chrono::milliseconds kWriteLockWait{5000};
 
@@ -158,14 +162,13 @@ enum class Lock { held, unsupported, timed_out };
 // the wait is bounded. A file system without locks (ENOLCK, EINVAL, ...)
 // reports `unsupported`: the caller goes on without the lock, as before locks
 // existed.
-Lock take_lock(int fd, int op, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+Lock take_lock(int fd, int op, Clock::time_point deadline) {
     std::chrono::microseconds pause{50};
     for (;;) {
         if (::flock(fd, op | LOCK_NB) == 0) return Lock::held;
         if (errno == EINTR) continue;
         if (errno != EWOULDBLOCK) return Lock::unsupported;
-        if (std::chrono::steady_clock::now() >= deadline) return Lock::timed_out;
+        if (Clock::now() >= deadline) return Lock::timed_out;
         std::this_thread::sleep_for(pause);
         if (pause < std::chrono::milliseconds(5)) pause *= 2;
     }
@@ -210,7 +213,7 @@ void read_for_lookup(const char* path, Bytes& out) {
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     // Without the lock (a writer holding it far too long) the file is read
     // anyway: writers that replace it never show a partial file.
-    take_lock(fd.get(), LOCK_SH, kReadLockWait);
+    take_lock(fd.get(), LOCK_SH, Clock::now() + kReadLockWait);
     if (::fstat(fd.get(), &st) != 0 ||
         !read_all(fd.get(), static_cast<std::size_t>(st.st_size), out)) {
         out.set_size(0);
@@ -453,7 +456,7 @@ Opened open_target(const std::string& target, Locked& t) {
     return Opened::ok;
 }
 
-Opened open_and_lock(const std::string& target, Locked& t) {
+Opened open_and_lock(const std::string& target, Locked& t, Clock::time_point deadline) {
     t.created = false;
     const Opened o = open_target(target, t);
     if (o != Opened::ok) return o;
@@ -462,7 +465,7 @@ Opened open_and_lock(const std::string& target, Locked& t) {
         set_not_regular_error(t.st);
         return Opened::failed;
     }
-    if (take_lock(t.fd.get(), LOCK_EX, kWriteLockWait) == Lock::timed_out) {
+    if (take_lock(t.fd.get(), LOCK_EX, deadline) == Lock::timed_out) {
         // Whoever holds the lock has the file now, even one we created.
         t.created = false;
         errno = EBUSY;
@@ -512,9 +515,10 @@ bool write_profile(const char* section, const char* key, const char* value, cons
     std::string target;
     if (!resolve_links(file, target)) return false;
     const std::string stored = profile_text::single_line_value(value);
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const Clock::time_point deadline = Clock::now() + kWriteLockWait;
+    do {
         Locked t;
-        const Opened o = open_and_lock(target, t);
+        const Opened o = open_and_lock(target, t, deadline);
         if (o == Opened::again) continue;
         if (o == Opened::failed) {
             remove_created(target, t);
@@ -523,7 +527,7 @@ bool write_profile(const char* section, const char* key, const char* value, cons
         if (write_locked(target, t, section, key, stored)) return true;
         remove_created(target, t);
         return false;
-    }
+    } while (Clock::now() < deadline);
     errno = EBUSY;  // replaced under us at every attempt
     return false;
 }
