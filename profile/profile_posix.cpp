@@ -460,11 +460,6 @@ Opened open_and_lock(const std::string& target, Locked& t, Clock::time_point dea
     t.created = false;
     const Opened o = open_target(target, t);
     if (o != Opened::ok) return o;
-    if (::fstat(t.fd.get(), &t.st) != 0) return Opened::failed;
-    if (!S_ISREG(t.st.st_mode)) {
-        set_not_regular_error(t.st);
-        return Opened::failed;
-    }
     if (take_lock(t.fd.get(), LOCK_EX, deadline) == Lock::timed_out) {
         // Whoever holds the lock has the file now, even one we created.
         t.created = false;
@@ -474,6 +469,10 @@ Opened open_and_lock(const std::string& target, Locked& t, Clock::time_point dea
     // Another writer may have replaced the file while we waited for its lock.
     struct stat now {};
     if (::fstat(t.fd.get(), &t.st) != 0) return Opened::failed;
+    if (!S_ISREG(t.st.st_mode)) {  // swapped for something else since the stat
+        set_not_regular_error(t.st);
+        return Opened::failed;
+    }
     const bool named = ::stat(target.c_str(), &now) == 0;
     if (!named && errno != ENOENT) return Opened::failed;
     if (!named || now.st_dev != t.st.st_dev || now.st_ino != t.st.st_ino || t.st.st_nlink == 0) {
@@ -520,11 +519,7 @@ bool write_profile(const char* section, const char* key, const char* value, cons
         Locked t;
         const Opened o = open_and_lock(target, t, deadline);
         if (o == Opened::again) continue;
-        if (o == Opened::failed) {
-            remove_created(target, t);
-            return false;
-        }
-        if (write_locked(target, t, section, key, stored)) return true;
+        if (o == Opened::ok && write_locked(target, t, section, key, stored)) return true;
         remove_created(target, t);
         return false;
     } while (Clock::now() < deadline);
