@@ -2,26 +2,36 @@
 // anything behind in the host.
 //
 // The host must not collect a zombie, must not wait and must not lose any of
-// its own state, and the library starts no thread. So the start is a double
-// fork: the calling thread forks an intermediate child, which forks the viewer
-// and exits at once; the caller reaps the intermediate straight away, and the
-// viewer, now an orphan, belongs to init (or the nearest subreaper). Whether
-// the exec worked comes back over a close-on-exec pipe: end of file means the
-// new image is running, four bytes are the errno of the failure.
+// its own state, and the library starts no thread. So the viewer is started
+// by a short-lived intermediate child, which exits as soon as the viewer's
+// exec has worked or failed; the viewer, then an orphan, belongs to init (or
+// the nearest subreaper).
 //
-// The host may be multi-threaded, so everything that allocates (argv, the
-// candidate paths from PATH) is prepared before the fork; between fork and
-// exec only async-signal-safe calls are made. Both forks skip the atfork
-// handlers, which are the host's and have nothing to do in a child that only
-// execs. All signals are blocked in the calling thread around the fork, so no
-// host handler ever runs in a child; the caller's own mask is restored right
-// after.
+// Both children are vfork-style clones (CLONE_VM | CLONE_VFORK): they run in
+// the host's address space on stacks of their own, and the thread that
+// created each one sleeps until it has exec'd or exited. Nothing of the
+// host's memory is copied, so a start costs the same in a small host and in
+// one of many gigabytes, and the viewer's exec error comes back through plain
+// shared memory. The intermediate's exit signal is none: the host gets no
+// SIGCHLD for it, and its own waits (waitpid(-1), wait()) never see it; only
+// a wait with __WCLONE reaps it, and that is done here.
+//
+// Because the children share the host's memory and thread-local storage,
+// everything that allocates (argv, the candidate paths from PATH, the
+// stacks) is prepared before the first clone, and the children make only
+// async-signal-safe system calls, touching no memory but their stacks and
+// the launch record. All signals are blocked in the calling thread around
+// the start, so no host handler ever runs in a child; the viewer resets every
+// handler to the default before it unblocks them, and the caller's own mask
+// is restored right after. Clones run no atfork handlers.
 #include "process_start.h"
 
 #include "command_line_split.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,17 +43,77 @@
 
 extern char** environ;
 
+// Sanitizer builds: the code that runs in the children is left
+// uninstrumented, since a sanitizer's bookkeeping belongs to the host thread
+// whose memory and thread-local storage the children share, and the
+// children's stacks are cleared of the shadow state left by an earlier start
+// that used the same addresses.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUORLE_HAS_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORLE_HAS_ASAN 1
+#endif
+#endif
+#if defined(QUORLE_HAS_ASAN)
+#include <sanitizer/asan_interface.h>
+#define CHILD_CODE __attribute__((no_sanitize("address", "thread", "undefined")))
+#define CLEAR_SHADOW(base, size) ASAN_UNPOISON_MEMORY_REGION(base, size)
+#else
+#define CHILD_CODE __attribute__((no_sanitize("thread", "undefined")))
+#define CLEAR_SHADOW(base, size) static_cast<void>(0)
+#endif
+
 namespace quorle {
 
 namespace {
 
-// Everything the child needs, ready before the fork.
+// A stack for one child, with an inaccessible page below it so that an
+// overflow faults instead of writing into other memory. Stacks grow down on
+// every Linux target this library is built for.
+class ChildStack {
+public:
+    static constexpr std::size_t kSize = 64 * 1024;
+
+    ChildStack() {
+        const long page_size = ::sysconf(_SC_PAGESIZE);
+        guard_ = page_size > 0 ? static_cast<std::size_t>(page_size) : 4096;
+        void* base = ::mmap(nullptr, guard_ + kSize, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (base == MAP_FAILED) {
+            return;
+        }
+        base_ = static_cast<char*>(base);
+        ::mprotect(base_, guard_, PROT_NONE);
+        CLEAR_SHADOW(base_ + guard_, kSize);
+    }
+    ~ChildStack() {
+        if (base_ != nullptr) {
+            ::munmap(base_, guard_ + kSize);
+        }
+    }
+    ChildStack(const ChildStack&) = delete;
+    ChildStack& operator=(const ChildStack&) = delete;
+
+    bool ok() const { return base_ != nullptr; }
+    void* top() const { return base_ + guard_ + kSize; }
+
+private:
+    char* base_ = nullptr;
+    std::size_t guard_ = 0;
+};
+
+// Everything the children need, ready before the first clone. The children
+// write `error` only; the host reads it after both are gone.
 struct Launch {
     std::vector<std::string> words;       // program, then arguments
     std::vector<char*> argv;              // words, null-terminated
     std::vector<std::string> candidates;  // the paths to try, in order
     char** envp = nullptr;
     int open_max = 0;  // for closing descriptors by hand
+    ChildStack intermediate_stack;
+    ChildStack viewer_stack;
+    int error = 0;  // errno of a failed start, 0 once the viewer runs
 };
 
 // The paths a program name stands for, as execvp has them: the name itself
@@ -81,8 +151,7 @@ std::vector<std::string> candidate_paths(const std::string& program) {
     return paths;
 }
 
-Launch prepare(std::vector<std::string> words) {
-    Launch launch;
+void prepare(Launch& launch, std::vector<std::string> words) {
     launch.words = std::move(words);
     for (std::string& word : launch.words) {
         launch.argv.push_back(word.data());
@@ -92,32 +161,18 @@ Launch prepare(std::vector<std::string> words) {
     launch.envp = environ;
     const long open_max = ::sysconf(_SC_OPEN_MAX);
     launch.open_max = open_max > 0 && open_max < 0x7fffffff ? static_cast<int>(open_max) : 1024;
-    return launch;
 }
 
-// A fork that runs no atfork handlers and is itself async-signal-safe, so the
-// intermediate child may use it too (glibc 2.34 and later; elsewhere fork).
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-pid_t fork_without_handlers() {
-    return ::_Fork();
-}
-#else
-pid_t fork_without_handlers() {
-    return ::fork();
-}
-#endif
+// From here to start(): code that runs in the children, on their own stacks
+// in the host's memory. Async-signal-safe calls only.
 
-[[noreturn]] void fail_in_child(int report_fd, int error) {
-    ssize_t ignored = ::write(report_fd, &error, sizeof error);
-    static_cast<void>(ignored);
+[[noreturn]] CHILD_CODE void fail_in_child(Launch& launch, int error) {
+    launch.error = error;
     ::_exit(127);
 }
 
-// The viewer's side, between fork and exec: async-signal-safe calls only.
-[[noreturn]] void become_viewer(const Launch& launch, int report_fd) {
-    ::setsid();
-
-    // Handlers and ignored signals of the host are not the viewer's business.
+// Handlers and ignored signals of the host are not the viewer's business.
+CHILD_CODE void reset_signals() {
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     ::sigemptyset(&default_action.sa_mask);
@@ -127,16 +182,19 @@ pid_t fork_without_handlers() {
     sigset_t no_signals;
     ::sigemptyset(&no_signals);
     ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
+}
 
-    // Standard input and output go to the null device; every other descriptor
-    // of the host is closed by the exec.
+// Standard input and output go to the null device; every other descriptor of
+// the host is closed by the exec. The descriptor table is the viewer's own
+// copy: nothing here touches the host's.
+CHILD_CODE int redirect_descriptors(const Launch& launch) {
     const int null_fd = ::open("/dev/null", O_RDWR);
     if (null_fd < 0) {
-        fail_in_child(report_fd, errno);
+        return errno;
     }
     for (int fd = 0; fd <= 2; ++fd) {
         if (null_fd != fd && ::dup2(null_fd, fd) < 0) {
-            fail_in_child(report_fd, errno);
+            return errno;
         }
     }
     if (null_fd > 2) {
@@ -144,16 +202,17 @@ pid_t fork_without_handlers() {
     }
     if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
         for (int fd = 3; fd < launch.open_max; ++fd) {
-            if (fd != report_fd) {
-                ::close(fd);
-            }
+            ::close(fd);
         }
     }
+    return 0;
+}
 
-    // Try the candidates as execvp does, without its fall-back to a shell for
-    // files that are not executables.
-    // A candidate that is missing or not permitted lets the search go on; any
-    // other failure (not an executable format, for one) ends it.
+// Tries the candidates as execvp does, without its fall-back to a shell for
+// files that are not executables, and returns the error that ended the
+// search. A candidate that is missing or not permitted lets the search go
+// on; any other failure (not an executable format, for one) ends it.
+CHILD_CODE int exec_candidates(const Launch& launch) {
     int error = ENOENT;
     for (const std::string& path : launch.candidates) {
         ::execve(path.c_str(), launch.argv.data(), launch.envp);
@@ -163,92 +222,55 @@ pid_t fork_without_handlers() {
             break;
         }
     }
-    fail_in_child(report_fd, error);
+    return error;
 }
 
-[[noreturn]] void run_intermediate(const Launch& launch, int report_fd) {
-    const pid_t viewer = fork_without_handlers();
-    if (viewer == 0) {
-        become_viewer(launch, report_fd);
-    }
-    if (viewer < 0) {
-        fail_in_child(report_fd, errno);
+CHILD_CODE int run_viewer(void* argument) {
+    Launch& launch = *static_cast<Launch*>(argument);
+    ::setsid();
+    reset_signals();
+    const int error = redirect_descriptors(launch);
+    fail_in_child(launch, error != 0 ? error : exec_candidates(launch));
+}
+
+// The intermediate sleeps until the viewer has exec'd or failed, then exits,
+// which wakes the host. The viewer's exit signal is the ordinary SIGCHLD, for
+// whoever adopts it.
+CHILD_CODE int run_intermediate(void* argument) {
+    Launch& launch = *static_cast<Launch*>(argument);
+    if (::clone(run_viewer, launch.viewer_stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &launch) <
+        0) {
+        launch.error = errno;
     }
     ::_exit(0);
-}
-
-// A close-on-exec pipe whose ends are above the standard descriptors, so the
-// viewer's redirection of 0 to 2 cannot hit it even in a host that closed them.
-bool make_report_pipe(int (&fds)[2]) {
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        return false;
-    }
-    for (int& fd : fds) {
-        if (fd <= 2) {
-            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-            ::close(fd);
-            fd = moved;
-        }
-    }
-    if (fds[0] < 0 || fds[1] < 0) {
-        if (fds[0] >= 0) ::close(fds[0]);
-        if (fds[1] >= 0) ::close(fds[1]);
-        return false;
-    }
-    return true;
 }
 
 bool start(std::vector<std::string> words) {
     if (words.empty() || words.front().empty()) {
         return false;
     }
-    const Launch launch = prepare(std::move(words));
-
-    int report[2];
-    if (!make_report_pipe(report)) {
+    Launch launch;
+    if (!launch.intermediate_stack.ok() || !launch.viewer_stack.ok()) {
         return false;
     }
+    prepare(launch, std::move(words));
 
     sigset_t all_signals;
     sigset_t previous;
     ::sigfillset(&all_signals);
     ::pthread_sigmask(SIG_SETMASK, &all_signals, &previous);
-    const pid_t intermediate = fork_without_handlers();
-    if (intermediate == 0) {
-        ::close(report[0]);
-        run_intermediate(launch, report[1]);
-    }
+    // No exit signal: see the top of this file.
+    const pid_t intermediate =
+        ::clone(run_intermediate, launch.intermediate_stack.top(), CLONE_VM | CLONE_VFORK, &launch);
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::close(report[1]);
     if (intermediate < 0) {
-        ::close(report[0]);
         return false;
     }
-
-    // The intermediate exits at once. ECHILD means the host reaps children
-    // itself or ignores SIGCHLD; the pipe still tells the outcome then.
-    bool intermediate_ok = true;
-    for (;;) {
-        int status = 0;
-        const pid_t reaped = ::waitpid(intermediate, &status, 0);
-        if (reaped == intermediate) {
-            intermediate_ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            break;
-        }
-        if (reaped < 0 && errno == EINTR) {
-            continue;
-        }
-        break;
+    // The intermediate has exited by now; this only collects it. ECHILD means
+    // a host waiting with __WALL took it first, which changes nothing.
+    while (::waitpid(intermediate, nullptr, static_cast<int>(__WCLONE)) < 0 && errno == EINTR) {
     }
-
-    // End of file once the viewer's exec has closed the last write end.
-    int child_error = 0;
-    ssize_t received = 0;
-    do {
-        received = ::read(report[0], &child_error, sizeof child_error);
-    } while (received < 0 && errno == EINTR);
-    ::close(report[0]);
-    return intermediate_ok && received == 0;
+    return launch.error == 0;
 }
 
 }  // namespace

@@ -185,10 +185,13 @@ TEST(StartHygiene, WorksWhenTheHostClosedItsStandardDescriptors) {
 }
 
 // Hosts with process-wide settings of their own (each row in a process of its
-// own): SIGCHLD ignored or handled by a handler that reaps every child, so the
-// intermediate child may be gone before the start looks for it; fork handlers,
-// which a start must not run.
+// own): SIGCHLD ignored, handled by a handler that reaps every child, or
+// counted (a start must send the host none); a child of the host's own, which
+// the host must still find and reap itself; fork handlers, which a start must
+// not run.
 volatile sig_atomic_t fork_handler_calls = 0;
+volatile sig_atomic_t sigchld_count = 0;
+pid_t own_child = 0;
 
 void count_fork_handler_call() {
     fork_handler_calls = fork_handler_calls + 1;
@@ -199,6 +202,26 @@ void reap_everything(int) {
     while (::waitpid(-1, nullptr, WNOHANG) > 0) {
     }
     errno = saved;
+}
+
+void count_sigchld(int) {
+    sigchld_count = sigchld_count + 1;
+}
+
+// The host's own child, waiting to be reaped with exit status 7.
+void start_own_child() {
+    own_child = ::fork();
+    if (own_child == 0) {
+        ::_exit(7);
+    }
+}
+
+int own_child_not_found() {
+    int status = 0;
+    const bool found =
+        ::waitpid(-1, &status, 0) == own_child && WIFEXITED(status) && WEXITSTATUS(status) == 7;
+    const bool no_other_child = ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+    return found && no_other_child ? 0 : 1;
 }
 
 void handle_sigchld(void (*handler)(int)) {
@@ -212,6 +235,7 @@ void handle_sigchld(void (*handler)(int)) {
 struct HostRow {
     const char* name;
     void (*set_up)();
+    int (*wrong_after)() = [] { return 0; };  // checks of the host's state afterwards
 };
 
 void PrintTo(const HostRow& row, std::ostream* out) {
@@ -221,6 +245,9 @@ void PrintTo(const HostRow& row, std::ostream* out) {
 const HostRow kHostRows[] = {
     {"sigchld_ignored", [] { handle_sigchld(SIG_IGN); }},
     {"sigchld_reaping_handler", [] { handle_sigchld(reap_everything); }},
+    {"sigchld_counted", [] { handle_sigchld(count_sigchld); },
+     [] { return static_cast<int>(sigchld_count); }},
+    {"own_child_stays_the_hosts", start_own_child, own_child_not_found},
     {"fork_handlers",
      [] {
          ::pthread_atfork(count_fork_handler_call, count_fork_handler_call,
@@ -244,6 +271,7 @@ TEST_P(HostTest, ResultsStayCorrect) {
             }
             wrong += fake.wait_for_records(5).size() == 5 ? 0 : 1;
             wrong += fork_handler_calls;
+            wrong += row.wrong_after();
             std::_Exit(wrong);
         },
         ::testing::ExitedWithCode(0), "");
