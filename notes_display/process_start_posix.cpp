@@ -73,7 +73,7 @@ namespace {
 // every Linux target this library is built for.
 class ChildStack {
 public:
-    static constexpr std::size_t kSize = 64 * 1024;
+    static constexpr std::size_t kSize = std::size_t{64} * 1024;
 
     ChildStack() {
         const long page_size = ::sysconf(_SC_PAGESIZE);
@@ -142,7 +142,12 @@ std::vector<std::string> candidate_paths(const std::string& program) {
         const std::size_t end = search.find(':', begin);
         const std::string directory =
             search.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-        paths.push_back(directory.empty() ? program : directory + '/' + program);
+        if (directory.empty()) {
+            paths.push_back(program);
+        } else {
+            paths.push_back(directory);
+            paths.back().append(1, '/').append(program);
+        }
         if (end == std::string::npos) {
             break;
         }

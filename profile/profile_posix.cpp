@@ -244,7 +244,11 @@ bool resolve_links(const char* name, std::string& path) {
             }
             target.resize(target.size() * 2);
         }
-        path = (!target.empty() && target[0] == '/') ? target : folder_of(path) + target;
+        if (!target.empty() && target[0] == '/') {
+            path = target;
+        } else {
+            path = folder_of(path).append(target);
+        }
     }
     errno = ELOOP;
     return false;

@@ -2,6 +2,8 @@
 // `x` are the C-runtime behaviour observed for Windows programs.
 #include "command_line_split.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -58,9 +60,6 @@ TEST_P(SplitTest, GivesExactWords) {
     EXPECT_EQ(quorle::split_command_line(row.line), row.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SplitTest, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<SplitRow>& row) {
-                             return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, SplitTest, ::testing::ValuesIn(kRows), test_support::RowName());
 
 }  // namespace

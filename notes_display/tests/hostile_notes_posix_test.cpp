@@ -6,10 +6,8 @@
 // expected words, and that nothing in the folder (the notes file included)
 // was created or changed: no word ever reaches a shell.
 #include "hostile_run.h"
-#include "row_name.h"
 #include "run_program.h"
-#include "temp_folder.h"
-#include "test_support.h"
+#include "viewer_support.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +24,8 @@ namespace {
 
 using quorle_test::FakeViewer;
 using quorle_test::ViewerRecord;
+using test_support::RowName;
+using test_support::write_file;
 using Words = std::vector<std::string>;
 
 const char kNotes[] = "notes.txt";
@@ -121,7 +121,7 @@ const NotesRow kRows[] = {
 class HostileNotes : public ::testing::TestWithParam<NotesRow> {
 protected:
     FakeViewer fake_;
-    TempFolder folder_;  // the working folder of the host and of any viewer
+    test_support::ScratchWorkingFolder folder_;  // the working folder of the host and of any viewer
 };
 
 TEST_P(HostileNotes, EndsInTimeStartsOnlyTheViewerAndChangesNothing) {

@@ -2,7 +2,7 @@
 // loading starts no thread and opens no descriptor. (That nothing else is
 // exported is checked on the symbol table, by check_exports.cmake.)
 #include "quorle.h"
-#include "test_support.h"
+#include "viewer_support.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

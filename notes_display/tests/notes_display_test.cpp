@@ -1,7 +1,7 @@
 // PNFileAvailable and PNDisplayFile through the built shared library, with the
 // fake viewer on PATH (as `notepad.exe`, `fake-viewer` and `my viewer`).
 #include "quorle.h"
-#include "test_support.h"
+#include "viewer_support.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,9 +21,9 @@ namespace {
 
 using quorle_test::expand;
 using quorle_test::FakeViewer;
-using quorle_test::TempDir;
 using quorle_test::ViewerRecord;
-using quorle_test::write_file;
+using test_support::ScratchFolder;
+using test_support::write_file;
 
 // ---------------------------------------------------------------------------
 // PNFileAvailable
@@ -57,7 +57,7 @@ class AvailableTest : public ::testing::TestWithParam<AvailableRow> {};
 
 TEST_P(AvailableTest, ReportsExistenceAndLeavesNoDescriptor) {
     const AvailableRow& row = GetParam();
-    TempDir dir("quorle avail ");
+    ScratchFolder dir("quorle avail ");
     write_file(dir / "notes.txt", "notes\n");
     write_file(dir / "empty.txt", "");
     write_file(dir / "notes with blanks.txt", "notes\n");
@@ -74,7 +74,7 @@ TEST_P(AvailableTest, ReportsExistenceAndLeavesNoDescriptor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, AvailableTest, ::testing::ValuesIn(kAvailableRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         test_support::RowName());
 
 // ---------------------------------------------------------------------------
 // PNDisplayFile: which command starts, with exactly which argv.
@@ -176,7 +176,7 @@ TEST_P(DisplayTest, StartsExactlyTheExpectedCommand) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, DisplayTest, ::testing::ValuesIn(kDisplayRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         test_support::RowName());
 
 // Names refused before anything is read or started.
 struct RefusedRow {
@@ -207,7 +207,7 @@ TEST_P(RefusedTest, ReturnsZeroAndStartsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RefusedTest, ::testing::ValuesIn(kRefusedRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         test_support::RowName());
 
 // The default command holds "notepad.exe", a blank and the name in 387
 // characters: 375 is the longest name that fits.
@@ -258,14 +258,14 @@ TEST_P(NameLengthTest, DefaultCommandTakesOnlyNamesThatFit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, NameLengthTest, ::testing::ValuesIn(kLengthRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         test_support::RowName());
 
 // ---------------------------------------------------------------------------
 // No shell: metacharacters arrive as plain text and nothing else runs.
 
 TEST(DisplayNoShell, MetacharactersArriveLiterallyAndRunNothing) {
     FakeViewer fake;
-    TempDir plain("quorle-meta-");  // no blanks, so the markers stay single words
+    ScratchFolder plain("quorle-meta-");  // no blanks, so the markers stay single words
     const std::string m1 = plain / "m1";
     const std::string m2 = plain / "m2";
     const std::string m3 = plain / "m3";
@@ -283,7 +283,7 @@ TEST(DisplayNoShell, MetacharactersArriveLiterallyAndRunNothing) {
                                         m3 + "`", "c|d", ">", out, "&&", "echo", "*"}));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (const std::string& marker : {m1, m2, m3, out}) {
-        EXPECT_FALSE(quorle_test::exists(marker)) << marker;
+        EXPECT_FALSE(test_support::exists(marker)) << marker;
     }
 }
 

@@ -1,7 +1,7 @@
 // The POSIX process start: failures reported honestly, no shell, and nothing
 // of the host handed to the viewer or left behind in the host.
 #include "process_start.h"
-#include "test_support.h"
+#include "viewer_support.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ namespace {
 using quorle_test::expand;
 using quorle_test::FakeViewer;
 using quorle_test::ViewerRecord;
-using quorle_test::write_file;
+using test_support::write_file;
 
 // ---------------------------------------------------------------------------
 // Which lines start and which do not, run from the work folder, which holds a
@@ -63,20 +63,6 @@ const StartRow kStartRows[] = {
     {"unset_path_gives_the_system_default", "env \"{BIN}/fake-viewer\"", true, kUnset},
 };
 
-// Runs one test in another working folder.
-class WorkingFolder {
-public:
-    explicit WorkingFolder(const std::string& path) : previous_(std::filesystem::current_path()) {
-        std::filesystem::current_path(path);
-    }
-    ~WorkingFolder() { std::filesystem::current_path(previous_); }
-    WorkingFolder(const WorkingFolder&) = delete;
-    WorkingFolder& operator=(const WorkingFolder&) = delete;
-
-private:
-    std::filesystem::path previous_;
-};
-
 class StartTest : public ::testing::TestWithParam<StartRow> {};
 
 TEST_P(StartTest, ReportsWhetherTheProgramStarted) {
@@ -88,7 +74,7 @@ TEST_P(StartTest, ReportsWhetherTheProgramStarted) {
     ASSERT_EQ(::chmod((fake.work_dir() + "/script").c_str(), 0755), 0);
     std::filesystem::create_symlink(fake.bin_dir() + "/fake-viewer",
                                     fake.work_dir() + "/local-viewer");
-    const WorkingFolder folder(fake.work_dir());
+    const test_support::WorkingFolder folder(fake.work_dir());
     if (row.path == kUnset) {
         ::unsetenv("PATH");
     } else if (row.path != nullptr) {
@@ -100,11 +86,10 @@ TEST_P(StartTest, ReportsWhetherTheProgramStarted) {
         EXPECT_EQ(fake.wait_for_records(1).size(), 1u);
     }
     EXPECT_EQ(fake.records_after_grace().size(), row.expected ? 1u : 0u);
-    EXPECT_FALSE(quorle_test::exists(marker));
+    EXPECT_FALSE(test_support::exists(marker));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, StartTest, ::testing::ValuesIn(kStartRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, StartTest, ::testing::ValuesIn(kStartRows), test_support::RowName());
 
 TEST(StartDefaultViewer, PassesTheFileNameAsOneArgumentUnchanged) {
     FakeViewer fake;
@@ -277,7 +262,6 @@ TEST_P(HostTest, ResultsStayCorrect) {
         ::testing::ExitedWithCode(0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HostTest, ::testing::ValuesIn(kHostRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, HostTest, ::testing::ValuesIn(kHostRows), test_support::RowName());
 
 }  // namespace

@@ -2,6 +2,7 @@
 // found by name and by ordinal, the notes shown through a fake notepad.exe
 // beside this host, and the version resource.
 #include "quorle.h"
+#include "test_support.h"
 #include "win32_test_support.h"
 
 #include <windows.h>
@@ -24,33 +25,16 @@ namespace fs = std::filesystem;
 
 using test_support::beside_this_program;
 
-// A fresh folder that is the working folder for one test.
-class WorkFolder {
+// A fresh folder that is the working folder for one test, with the fake
+// viewer's record folder in it.
+class WorkFolder : public test_support::ScratchWorkingFolder {
 public:
-    WorkFolder() : previous_(fs::current_path()) {
-        path_ =
-            fs::temp_directory_path() / ("quorle-test-" + std::to_string(GetCurrentProcessId()) +
-                                         "-" + std::to_string(GetTickCount()));
-        fs::create_directories(path_ / "records");
-        fs::current_path(path_);
+    WorkFolder() : ScratchWorkingFolder("quorle-test-") {
+        fs::create_directory(path() / "records");
     }
-    ~WorkFolder() {
-        std::error_code ignored;
-        fs::current_path(previous_, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path previous_;
-    fs::path path_;
 };
 
-void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test_support::write_file;
 
 // The command lines the fake viewer recorded, waiting up to `timeout` for
 // `count` of them: WinExec returns before the viewer has written its record.
@@ -178,7 +162,7 @@ TEST_P(Available, TellsExistingFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Available, ::testing::ValuesIn(kAvailableRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         test_support::RowName());
 
 // --- PNDisplayFile ------------------------------------------------------------
 
@@ -258,8 +242,7 @@ TEST_P(Display, StartsTheViewer) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Display, ::testing::ValuesIn(kDisplayRows),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, Display, ::testing::ValuesIn(kDisplayRows), test_support::RowName());
 
 // --- the version resource -----------------------------------------------------
 

@@ -96,7 +96,7 @@ struct Counts {
 
 Counts read_counts(const std::string& path) {
     Counts counts;
-    std::istringstream in(get_bytes(path));
+    std::istringstream in(file_bytes(path));
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);
@@ -146,7 +146,7 @@ public:
             ready_ = make_refusing_folder(folder_, "t.ini", *s.before, true);
         } else {
             ready_ = ::mkdir(folder_.c_str(), 0755) == 0;
-            if (s.before) put_bytes(file_, *s.before);
+            if (s.before) write_file(file_, *s.before);
         }
     }
     bool ready() const { return ready_; }
@@ -196,7 +196,7 @@ TEST_P(FaultInjection, WriteGivesOldFileOrNewFile) {
                             "files";
         }
         ASSERT_EQ(stage.write(env), 1) << "the write without faults";
-        after = get_bytes(stage.file());
+        after = file_bytes(stage.file());
         ASSERT_EQ(read_value(stage.file(), "S", scenario.key), scenario.value);
         counted = read_counts(report);
         ASSERT_FALSE(counted.trace.empty()) << "the injector saw no call";
@@ -221,7 +221,7 @@ TEST_P(FaultInjection, WriteGivesOldFileOrNewFile) {
             if (result == 0) {
                 ++kept;
                 if (scenario.before) {
-                    EXPECT_EQ(get_bytes(stage.file()), *scenario.before);
+                    EXPECT_EQ(file_bytes(stage.file()), *scenario.before);
                     EXPECT_EQ(names, std::set<std::string>{"t.ini"});
                 } else {
                     EXPECT_EQ(names, std::set<std::string>{});
@@ -229,7 +229,7 @@ TEST_P(FaultInjection, WriteGivesOldFileOrNewFile) {
             } else {
                 ASSERT_EQ(result, 1) << "the tool reported no result";
                 ++written;
-                EXPECT_EQ(get_bytes(stage.file()), after);
+                EXPECT_EQ(file_bytes(stage.file()), after);
                 EXPECT_EQ(names, std::set<std::string>{"t.ini"});
                 if (scenario.in_place) {
                     EXPECT_EQ(inode_of(stage.file()), inode);

@@ -19,36 +19,8 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-ScratchDir::ScratchDir(mode_t mode) {
-    std::string pattern = (fs::temp_directory_path() / "profile-process-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-    ::chmod(path_.c_str(), mode);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::all, ec);
-    for (const auto& e : fs::recursive_directory_iterator(path_, ec)) {
-        if (e.is_directory(ec)) fs::permissions(e.path(), fs::perms::owner_all, ec);
-    }
-    fs::remove_all(path_, ec);
-}
-
-void put_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string get_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+ScratchDir::ScratchDir(mode_t mode) : ScratchFolder("profile-process-") {
+    ::chmod(path().c_str(), mode);
 }
 
 ino_t inode_of(const std::string& path) {
@@ -145,7 +117,7 @@ bool make_refusing_folder(const std::string& dir, const std::string& file, const
                           bool file_writable) {
     if (::mkdir(dir.c_str(), 0755) != 0) return false;
     const std::string path = dir + "/" + file;
-    put_bytes(path, bytes);
+    write_file(path, bytes);
     if (::geteuid() == 0) {
         ::chmod(path.c_str(), 0644);
         return !file_writable || ::chown(path.c_str(), kOrdinaryUid, kOrdinaryUid) == 0;

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include "test_support.h"
+
 #include <set>
 #include <string>
 #include <vector>
@@ -12,25 +14,16 @@
 // The account root uses to act as an ordinary user ("nobody").
 constexpr uid_t kOrdinaryUid = 65534;
 
-// A fresh folder under the system's temporary folder with permission bits
-// `mode`, removed with everything in it afterwards.
-class ScratchDir {
+using test_support::exists;
+using test_support::file_bytes;
+using test_support::write_file;
+
+// A scratch folder with permission bits `mode`.
+class ScratchDir : public test_support::ScratchFolder {
 public:
     explicit ScratchDir(mode_t mode = 0755);
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    std::string path() const { return ScratchFolder::path().string(); }
 };
-
-void put_bytes(const std::string& path, const std::string& bytes);
-std::string get_bytes(const std::string& path);
-bool exists(const std::string& path);
 ino_t inode_of(const std::string& path);
 
 // The names directly in a folder.

@@ -23,6 +23,8 @@
 #include <string>
 
 #include "private_profile.h"
+#include "test_support.h"
+#include "write_row.h"
 
 namespace {
 
@@ -33,40 +35,19 @@ using namespace std::string_literals;
 constexpr uid_t kOrdinaryUid = 65534;
 constexpr gid_t kOrdinaryGid = 65534;
 
-class TempDir {
+// A scratch folder an ordinary user may work in too.
+class TempDir : public test_support::ScratchFolder {
 public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "profile-file-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) std::abort();
-        path_ = pattern;
-        ::chmod(path_.c_str(), 0777);  // an ordinary user may work in it too
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::all, ec);
-        for (const auto& e : fs::recursive_directory_iterator(path_, ec)) {
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    TempDir() : ScratchFolder("profile-file-") { ::chmod(path().c_str(), 0777); }
+    std::string path() const { return ScratchFolder::path().string(); }
 };
 
 void put_file(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
-    std::ofstream(path, std::ios::binary) << bytes;
+    test_support::write_file(path, bytes);
     ::chmod(path.c_str(), mode);
 }
 
-std::string get_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test_support::file_bytes;
 
 mode_t mode_of(const std::string& path) {
     struct stat st {};
@@ -134,7 +115,7 @@ TEST_P(FailedWrite, ReturnsZeroAndLeavesEverythingAsItWas) {
     TempDir dir;
     r.setup(dir);
     const std::set<std::string> before = listing(dir.path());
-    const std::string original_bytes = r.original.empty() ? "" : get_file(dir / r.original);
+    const std::string original_bytes = r.original.empty() ? "" : file_bytes(dir / r.original);
     const mode_t original_mode = r.original.empty() ? 0 : mode_of(dir / r.original);
 
     const std::string target = r.file.empty() ? "" : dir / r.file;
@@ -148,7 +129,7 @@ TEST_P(FailedWrite, ReturnsZeroAndLeavesEverythingAsItWas) {
     EXPECT_EQ(error, r.error) << std::strerror(r.error) << " expected (200: the write succeeded)";
     EXPECT_EQ(listing(dir.path()), before) << "a file was created or left behind";
     if (!r.original.empty()) {
-        EXPECT_EQ(get_file(dir / r.original), original_bytes);
+        EXPECT_EQ(file_bytes(dir / r.original), original_bytes);
         EXPECT_EQ(mode_of(dir / r.original), original_mode);
     }
 }
@@ -210,52 +191,39 @@ INSTANTIATE_TEST_SUITE_P(
                 "real.ini",
                 EFBIG,
                 {false, 65536}}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test_support::RowName());
 
 // ---------------------------------------------------------------- successful writes keep bytes
 
-struct KeepRow {
-    const char* name;
-    std::string before;
-    const char* section;
-    const char* key;
-    std::string value;
-    std::string after;
-};
-
-void PrintTo(const KeepRow& r, std::ostream* os) {
-    *os << r.name;
-}
-
-class KeptBytes : public ::testing::TestWithParam<KeepRow> {};
+class KeptBytes : public ::testing::TestWithParam<WriteRow> {};
 
 TEST_P(KeptBytes, OnlyTheNeededBytesChange) {
-    const KeepRow& r = GetParam();
+    const WriteRow& r = GetParam();
     TempDir dir;
     const std::string path = dir / "t.ini";
     if (!r.before.empty()) put_file(path, r.before);
     EXPECT_EQ(WritePrivateProfileStringA(r.section, r.key, r.value.c_str(), path.c_str()), 1);
-    EXPECT_EQ(get_file(path), r.after);
+    EXPECT_EQ(file_bytes(path), r.after);
     EXPECT_EQ(listing(dir.path()), std::set<std::string>{path}) << "temporary file left";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, KeptBytes,
     ::testing::Values(
-        KeepRow{"NewFileUsesCrLf", "", "S", "k", "v", "[S]\r\nk=v\r\n"},
-        KeepRow{"NulAndHighBytesKept", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=1\r\n"s, "S",
-                "j", "2", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=2\r\n"s},
-        KeepRow{"CommentsSpacingAndCaseKept",
-                "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  1 \r\n\r\n", "Vestrel", "lptport",
-                "2", "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  2 \r\n\r\n"},
-        KeepRow{"MegabyteValue", "[S]\r\nk=1\r\n", "S", "k", std::string(1 << 20, 'v'),
-                "[S]\r\nk=" + std::string(1 << 20, 'v') + "\r\n"},
-        KeepRow{"ValueEndingInLineFeed", "[Vestrel]\r\nLptPort=1\r\n", "Vestrel", "FailureReason",
-                "port = 1, addr = 888\n",
-                "[Vestrel]\r\nLptPort=1\r\nFailureReason=port = 1, addr = 888\n\r\n"},
-        KeepRow{"InnerLineBreaksStayOnTheLine", "[S]\r\nx=1\r\n", "S", "k",
-                "a\nLptPort=2\n[T]\r\nb=1\rc\n", "[S]\r\nx=1\r\nk=a LptPort=2 [T] b=1 c\n\r\n"}),
-    [](const auto& row) { return std::string(row.param.name); });
+        WriteRow{"NewFileUsesCrLf", "", "S", "k", "v", "[S]\r\nk=v\r\n"},
+        WriteRow{"NulAndHighBytesKept", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=1\r\n"s, "S",
+                 "j", "2", "[S]\r\n; \0\xFF\x80\x81\r\nk=\xE9\0tail\r\nj=2\r\n"s},
+        WriteRow{"CommentsSpacingAndCaseKept",
+                 "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  1 \r\n\r\n", "Vestrel",
+                 "lptport", "2", "# top\r\n\r\n [ VeStReL ] ; note\r\n  LptPort =  2 \r\n\r\n"},
+        WriteRow{"MegabyteValue", "[S]\r\nk=1\r\n", "S", "k", std::string(1 << 20, 'v'),
+                 "[S]\r\nk=" + std::string(1 << 20, 'v') + "\r\n"},
+        WriteRow{"ValueEndingInLineFeed", "[Vestrel]\r\nLptPort=1\r\n", "Vestrel", "FailureReason",
+                 "port = 1, addr = 888\n",
+                 "[Vestrel]\r\nLptPort=1\r\nFailureReason=port = 1, addr = 888\n\r\n"},
+        WriteRow{"InnerLineBreaksStayOnTheLine", "[S]\r\nx=1\r\n", "S", "k",
+                 "a\nLptPort=2\n[T]\r\nb=1\rc\n", "[S]\r\nx=1\r\nk=a LptPort=2 [T] b=1 c\n\r\n"}),
+    test_support::RowName());
 
 // A section or key name with a line break would split its line into entries
 // nobody wrote: such a write is refused and changes nothing.
@@ -271,7 +239,7 @@ TEST(FileLayer, NamesWithLineBreaksAreRefused) {
         errno = 0;
         EXPECT_EQ(WritePrivateProfileStringA(r.section, r.key, "v", path.c_str()), 0) << r.key;
         EXPECT_EQ(errno, EINVAL);
-        EXPECT_EQ(get_file(path), kOriginal);
+        EXPECT_EQ(file_bytes(path), kOriginal);
     }
     EXPECT_EQ(listing(dir.path()).size(), 1u);
 }
@@ -284,7 +252,7 @@ TEST(FileLayer, KeepsPermissionBits) {
     put_file(path, "[S]\r\nk=1\r\n", 0640);
     ASSERT_EQ(WritePrivateProfileStringA("S", "k", "2", path.c_str()), 1);
     EXPECT_EQ(mode_of(path) & 07777, 0640u);
-    EXPECT_EQ(get_file(path), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(file_bytes(path), "[S]\r\nk=2\r\n");
 }
 
 TEST(FileLayer, NewFileFollowsTheUmask) {
@@ -307,7 +275,7 @@ TEST(FileLayer, WritesThroughSymbolicLinksAndKeepsThem) {
     EXPECT_TRUE(S_ISLNK(mode_of(dir / "links/t.ini")));
     EXPECT_EQ(fs::read_symlink(dir / "links/t.ini"), "hop.ini");
     EXPECT_EQ(fs::read_symlink(dir / "links/hop.ini"), "../real/t.ini");
-    EXPECT_EQ(get_file(dir / "real/t.ini"), "[S]\nk=2\n");
+    EXPECT_EQ(file_bytes(dir / "real/t.ini"), "[S]\nk=2\n");
     const std::set<std::string> expected{dir / "real", dir / "real/t.ini", dir / "links",
                                          dir / "links/hop.ini", dir / "links/t.ini"};
     EXPECT_EQ(listing(dir.path()), expected);
@@ -318,7 +286,7 @@ TEST(FileLayer, DanglingLinkCreatesItsTarget) {
     fs::create_symlink("made.ini", dir / "t.ini");
     ASSERT_EQ(WritePrivateProfileStringA("S", "k", "v", (dir / "t.ini").c_str()), 1);
     EXPECT_TRUE(S_ISLNK(mode_of(dir / "t.ini")));
-    EXPECT_EQ(get_file(dir / "made.ini"), "[S]\r\nk=v\r\n");
+    EXPECT_EQ(file_bytes(dir / "made.ini"), "[S]\r\nk=v\r\n");
 }
 
 TEST(FileLayer, SameValueLeavesTheFileUntouched) {
@@ -341,7 +309,7 @@ TEST(FileLayer, LongFileNameGetsATemporaryBesideIt) {
     const std::string path = dir / std::string(250, 'n');
     ASSERT_EQ(WritePrivateProfileStringA("S", "k", "1", path.c_str()), 1);
     ASSERT_EQ(WritePrivateProfileStringA("S", "k", "2", path.c_str()), 1);
-    EXPECT_EQ(get_file(path), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(file_bytes(path), "[S]\r\nk=2\r\n");
     EXPECT_EQ(listing(dir.path()).size(), 1u);
 }
 
@@ -356,8 +324,8 @@ TEST(FileLayer, NamesAreUsedAsGiven) {
     ASSERT_EQ(::chdir(here), 0);
     EXPECT_EQ(bare, 1);
     EXPECT_EQ(backslash, 1);
-    EXPECT_EQ(get_file(dir / "t.ini"), "[S]\r\nk=bare\r\n");
-    EXPECT_EQ(get_file(dir / "sub\\t.ini"), "[S]\r\nk=bs\r\n");
+    EXPECT_EQ(file_bytes(dir / "t.ini"), "[S]\r\nk=bare\r\n");
+    EXPECT_EQ(file_bytes(dir / "sub\\t.ini"), "[S]\r\nk=bs\r\n");
     EXPECT_FALSE(fs::exists(dir / "sub/t.ini"));
 }
 
@@ -409,6 +377,6 @@ INSTANTIATE_TEST_SUITE_P(
                false},
         OddRow{"Device", [](const TempDir& d) { fs::create_symlink("/dev/null", d / "t.ini"); },
                false}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test_support::RowName());
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "profile_text.h"
+#include "test_support.h"
+#include "write_row.h"
 
 namespace {
 
@@ -74,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                 60, 1, "1"},
         ReadRow{"Utf16OddTrailingByteIgnored", u16("[S]\nk=1") + "\x33", "S", "k", "d", 60, 1, "1"},
         ReadRow{"MarkOnlyFileIsEmpty", "\xFF\xFE", "S", "k", "dflt", 60, 4, "dflt"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test_support::RowName());
 
 struct IntRow {
     const char* value;
@@ -103,19 +105,6 @@ INSTANTIATE_TEST_SUITE_P(
                       IntRow{"0xfFfF", 1, 65535}, IntRow{"''", 9, 9}, IntRow{"\"", 9, 0},
                       IntRow{"00000000000000000000000000012", 1, 12},
                       IntRow{"000000000000000000000000000012", 1, 1}));
-
-struct WriteRow {
-    const char* name;
-    std::string before;
-    const char* section;
-    const char* key;
-    std::string value;
-    std::string after;
-};
-
-void PrintTo(const WriteRow& r, std::ostream* os) {
-    *os << r.name;
-}
 
 class Write : public ::testing::TestWithParam<WriteRow> {};
 
@@ -190,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteRow{"Utf16KeepsUnmappableCharacters",
                  "\xFF\xFE;\0\x42\x04\n\0[\0S\0]\0\n\0k\0=\0\x31\0\n\0"s, "S", "k", "2",
                  "\xFF\xFE;\0\x42\x04\n\0[\0S\0]\0\n\0k\0=\0\x32\0\n\0"s}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test_support::RowName());
 
 // The request file across many runs: each run writes ReturnValue, then
 // FailureReason ("Success" with a summary that ends in LF, or "Failed" with a
@@ -238,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RunsRow{"LfSectionAfter", "[Vestrel]\nLptPort=1\n\n[Other]\nx=1\n"},
                       RunsRow{"Utf16CrLf", u16("[Vestrel]\r\nLptPort=1\r\n")},
                       RunsRow{"Utf16Lf", u16("[Vestrel]\nLptPort=1\n")}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test_support::RowName());
 
 }  // namespace
 

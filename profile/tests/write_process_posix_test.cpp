@@ -39,7 +39,7 @@ TEST(WriterProcesses, ConcurrentWritersLoseNoKey) {
     ScratchDir dir;
     ScratchDir side;
     const std::string file = dir / "t.ini";
-    put_bytes(file, "[S]\r\nbase0=base0\r\nbase1=base1\r\nbase2=base2\r\n");
+    write_file(file, "[S]\r\nbase0=base0\r\nbase1=base1\r\nbase2=base2\r\n");
 
     // Every writer blocks on the read end until the write end is closed.
     int gate[2];
@@ -64,7 +64,7 @@ TEST(WriterProcesses, ConcurrentWritersLoseNoKey) {
         EXPECT_EQ(run.exit_code, 0) << "writes that returned 0: " << run.output;
     }
     const double elapsed = seconds_since(start);
-    put_bytes(side / "stop", "");
+    write_file(side / "stop", "");
     std::string reader_passes;
     for (auto& r : readers) {
         const ToolRun run = r->wait();
@@ -103,7 +103,7 @@ TEST(WriterProcesses, KilledWriterLeavesOldOrNewFile) {
     const std::string values[2] = {"short", "a-rather-longer-value"};
     const std::string contents[2] = {"[S]\r\nk=" + values[0] + "\r\n" + filler,
                                      "[S]\r\nk=" + values[1] + "\r\n" + filler};
-    put_bytes(file, contents[0]);
+    write_file(file, contents[0]);
 
     // Ordinary writes first: they give the time one write takes.
     std::vector<double> durations;
@@ -112,7 +112,7 @@ TEST(WriterProcesses, KilledWriterLeavesOldOrNewFile) {
         const ToolRun run = run_tool({"write", "S", "k", values[i % 2], file});
         durations.push_back(seconds_since(start));
         ASSERT_EQ(run.output, "1 0\n");
-        ASSERT_EQ(get_bytes(file), contents[i % 2]);
+        ASSERT_EQ(file_bytes(file), contents[i % 2]);
     }
     ASSERT_EQ(names_in(dir.path()), std::set<std::string>{"t.ini"});
     std::sort(durations.begin(), durations.end());
@@ -132,12 +132,12 @@ TEST(WriterProcesses, KilledWriterLeavesOldOrNewFile) {
         const ToolRun run = writer.wait();
         ++kills;
         if (run.signal == SIGKILL) ++landed;
-        const std::string now = get_bytes(file);
+        const std::string now = file_bytes(file);
         if (now == contents[1 - current]) {
             current = 1 - current;
         } else if (now != contents[current]) {
             ++torn;
-            put_bytes(file, contents[current]);
+            write_file(file, contents[current]);
         }
         bool temporary = false;
         for (const std::string& name : names_in(dir.path())) {
@@ -152,7 +152,7 @@ TEST(WriterProcesses, KilledWriterLeavesOldOrNewFile) {
     }
     const ToolRun last = run_tool({"write", "S", "k", values[1 - current], file});
     EXPECT_EQ(last.output, "1 0\n");
-    EXPECT_EQ(get_bytes(file), contents[1 - current]);
+    EXPECT_EQ(file_bytes(file), contents[1 - current]);
     const std::set<std::string> left = names_in(dir.path());
 
     std::cout << "killed writers: one write takes " << one_write * 1000 << " ms; kills tried "
@@ -200,7 +200,7 @@ TEST_P(RefusingFolder, WritableFileIsUpdatedInPlace) {
     const ToolRun run = run_tool(args);
     const bool succeeds = r.after != r.before;
     EXPECT_EQ(run.output.substr(0, 2), succeeds ? "1 " : "0 ") << run.output;
-    EXPECT_EQ(get_bytes(file), r.after);
+    EXPECT_EQ(file_bytes(file), r.after);
     if (succeeds) {
         EXPECT_EQ(read_value(file, "S", r.key), r.value);
     }
@@ -219,6 +219,6 @@ INSTANTIATE_TEST_SUITE_P(
                       InPlaceRow{"ShorterValue", true, kBefore, "k", "o",
                                  "; settings\r\n[S]\r\nk=o\r\n[T]\r\nx=1\r\n"},
                       InPlaceRow{"FileNotWritable", false, kBefore, "k", "new", kBefore}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test_support::RowName());
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "viewer_support.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -15,40 +15,14 @@
 
 namespace quorle_test {
 
-TempDir::TempDir(const std::string& prefix) {
-    std::string name = "/tmp/" + prefix + "XXXXXX";
-    if (::mkdtemp(name.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed for " + name);
-    }
-    path_ = name;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-void write_file(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
-bool exists(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0;
-}
-
 FakeViewer::FakeViewer() : bin_("quorle bin "), records_("quorle-records-"), work_("quorle work ") {
     for (const char* name : {"notepad.exe", "fake-viewer", "my viewer"}) {
         std::filesystem::create_symlink(QUORLE_FAKE_VIEWER_PATH, bin_ / name);
     }
     const char* path = std::getenv("PATH");
     old_path_ = path != nullptr ? path : "/usr/bin:/bin";
-    ::setenv("PATH", (bin_.path() + ":" + old_path_).c_str(), 1);
-    ::setenv("QUORLE_TEST_RECORD_DIR", records_.path().c_str(), 1);
+    ::setenv("PATH", (bin_dir() + ":" + old_path_).c_str(), 1);
+    ::setenv("QUORLE_TEST_RECORD_DIR", records_.path().string().c_str(), 1);
     ::unsetenv("QUORLE_TEST_VIEWER_SLEEP_MS");
 }
 
@@ -98,7 +72,7 @@ std::vector<ViewerRecord> FakeViewer::wait_for_records(std::size_t count,
                                                        std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        std::vector<ViewerRecord> records = read_records(records_.path());
+        std::vector<ViewerRecord> records = read_records(records_.path().string());
         if (records.size() >= count || std::chrono::steady_clock::now() > deadline) {
             return records;
         }
@@ -108,7 +82,7 @@ std::vector<ViewerRecord> FakeViewer::wait_for_records(std::size_t count,
 
 std::vector<ViewerRecord> FakeViewer::records_after_grace() const {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    return read_records(records_.path());
+    return read_records(records_.path().string());
 }
 
 std::string expand(std::string text, const FakeViewer& fake) {

@@ -1,7 +1,9 @@
-// Shared helpers for the notes-display tests: temporary folders, the fake
-// viewer on PATH, reading the fake viewer's records, and process hygiene
-// probes (children, open descriptors).
+// Helpers of the notes-display tests on Linux: the fake viewer on PATH,
+// reading the fake viewer's records, and process hygiene probes (children,
+// open descriptors). Folders and files come from the shared test support.
 #pragma once
+
+#include "test_support.h"
 
 #include <sys/types.h>
 
@@ -11,23 +13,6 @@
 #include <vector>
 
 namespace quorle_test {
-
-// A fresh folder under /tmp, removed with its content on destruction.
-class TempDir {
-public:
-    explicit TempDir(const std::string& prefix);
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void write_file(const std::string& path, const std::string& content);
-bool exists(const std::string& path);
 
 // What one run of the fake viewer recorded.
 struct ViewerRecord {
@@ -47,8 +32,8 @@ public:
     FakeViewer(const FakeViewer&) = delete;
     FakeViewer& operator=(const FakeViewer&) = delete;
 
-    const std::string& bin_dir() const { return bin_.path(); }
-    const std::string& work_dir() const { return work_.path(); }
+    std::string bin_dir() const { return bin_.path().string(); }
+    std::string work_dir() const { return work_.path().string(); }
     // Waits until `count` records are there (or the time-out passes) and
     // returns all records present then, ordered by pid.
     std::vector<ViewerRecord> wait_for_records(
@@ -58,9 +43,9 @@ public:
     void set_sleep_ms(int milliseconds) const;
 
 private:
-    TempDir bin_;
-    TempDir records_;
-    TempDir work_;
+    test_support::ScratchFolder bin_;
+    test_support::ScratchFolder records_;
+    test_support::ScratchFolder work_;
     std::string old_path_;
 };
 
