@@ -75,18 +75,23 @@ std::string narrow(const char16_t* p, std::size_t n) {
 
 // ---------------------------------------------------------------- scanning
 
-std::string_view trim(std::string_view s) {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && is_blank(code(s[b]))) ++b;
-    while (e > b && is_blank(code(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-std::string_view trim_leading(std::string_view s) {
+template <class U>
+inline std::basic_string_view<U> trim_leading(std::basic_string_view<U> s) {
     std::size_t b = 0;
     while (b < s.size() && is_blank(code(s[b]))) ++b;
-    return s.substr(b);
+    return {s.data() + b, s.size() - b};
+}
+
+template <class U>
+inline std::basic_string_view<U> trim_trailing(std::basic_string_view<U> s) {
+    std::size_t e = s.size();
+    while (e > 0 && is_blank(code(s[e - 1]))) --e;
+    return {s.data(), e};
+}
+
+template <class U>
+inline std::basic_string_view<U> trim(std::basic_string_view<U> s) {
+    return trim_trailing(trim_leading(s));
 }
 
 // Finds line breaks: the position of the first CR or LF at or after `from`
@@ -134,138 +139,168 @@ private:
     std::size_t n_;
 };
 
-// A name in the file ([b, e), ending early at a NUL) equals the wanted name
-// without regard to ASCII case.
+// How a line ends. `lf_crlf` is the LF that a value written with its own
+// final LF leaves before the CR LF ending its entry: the two belong
+// together, so they end one line and a key added after it goes after both.
+enum class Break { none, crlf, lf, cr, lf_crlf };
+
+// One line of the file: its text [begin, end) and the first unit after its
+// line break (`next`, equal to `end` for the last line without a break).
+struct Line {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t next = 0;
+    Break brk = Break::none;
+};
+
+// Hands out the file's lines in order.
 template <class U>
-bool name_equals(const U* d, std::size_t b, std::size_t e, std::basic_string_view<U> want) {
-    std::size_t len = want.size();
-    if (e - b < len) return false;
+class LineReader {
+public:
+    explicit LineReader(std::basic_string_view<U> text)
+        : d_(text.data()), n_(text.size()), breaks_(d_, n_) {}
+
+    bool read(Line& line) {
+        if (pos_ >= n_) return false;
+        line.begin = pos_;
+        line.end = breaks_.next(pos_);
+        line.brk = break_at(line.end, line.next);
+        pos_ = line.next;
+        return true;
+    }
+
+private:
+    // The kind of line break at `i` (a CR or LF, or the end of the file),
+    // and the first unit after it.
+    Break break_at(std::size_t i, std::size_t& next) const {
+        if (i == n_) {
+            next = i;
+            return Break::none;
+        }
+        if (d_[i] == U('\r')) {
+            const bool crlf = unit_is(i + 1, U('\n'));
+            next = i + (crlf ? 2 : 1);
+            return crlf ? Break::crlf : Break::cr;
+        }
+        const bool lf_crlf = unit_is(i + 1, U('\r')) && unit_is(i + 2, U('\n'));
+        next = i + (lf_crlf ? 3 : 1);
+        return lf_crlf ? Break::lf_crlf : Break::lf;
+    }
+    bool unit_is(std::size_t i, U c) const { return i < n_ && d_[i] == c; }
+
+    const U* d_;
+    std::size_t n_;
+    BreakFinder<U> breaks_;
+    std::size_t pos_ = 0;
+};
+
+// A name in the file (ending early at a NUL) equals the wanted name without
+// regard to ASCII case.
+template <class U>
+bool name_equals(std::basic_string_view<U> name, std::basic_string_view<U> want) {
+    const std::size_t len = want.size();
+    if (name.size() < len) return false;
     for (std::size_t i = 0; i < len; ++i) {
-        unsigned c = code(d[b + i]);
+        const unsigned c = code(name[i]);
         if (c == 0 || fold(c) != fold(code(want[i]))) return false;
     }
-    return b + len == e || d[b + len] == U(0);
+    return name.size() == len || name[len] == U(0);
 }
 
-enum class Break { none, crlf, lf, cr };
+// A `[section]` line (`t` is the trimmed, non-empty line): it starts with '['
+// and holds a ']'; the name runs to the last ']', trimmed. A '[' line without
+// ']' is an ordinary line.
+template <class U>
+bool match_header(std::basic_string_view<U> t, std::basic_string_view<U>& name) {
+    if (t.front() != U('[')) return false;
+    const std::size_t close = t.rfind(U(']'));
+    if (close == std::basic_string_view<U>::npos) return false;
+    name = trim(t.substr(1, close - 1));
+    return true;
+}
+
+// A `key=value` line (`t` is the trimmed, non-empty line) for the wanted key:
+// the name runs to the first '=' and the value follows it, both trimmed. A
+// line without '=' is all name; its value is empty, at the end of the line.
+template <class U>
+bool match_key(std::basic_string_view<U> t, std::basic_string_view<U> key, bool& has_equals,
+               std::basic_string_view<U>& value) {
+    const std::size_t eq = std::min(t.find(U('=')), t.size());
+    if (!name_equals(trim_trailing(t.substr(0, eq)), key)) return false;
+    has_equals = eq < t.size();
+    value = has_equals ? trim_leading(t.substr(eq + 1)) : t.substr(t.size());
+    return true;
+}
 
 template <class U>
 struct Lookup {
     bool section_found = false;
     bool key_found = false;
     bool key_has_equals = false;
-    // Key found: the trimmed value; for a line without '=', both are the end
-    // of the line's text.
-    std::size_t value_begin = 0;
-    std::size_t value_end = 0;
-    // End of the value as a write replaces it: value_end, or past the LF
-    // that a value written with its own final LF left before the entry's
-    // CR LF (that LF belongs to the value; an empty value has none).
-    std::size_t stored_end = 0;
-    // End of the value as a write of a value with its own final LF replaces
-    // it. In an LF file a value's final LF and the LF ending its entry cannot
-    // be told from a blank line after the entry, so a value with a final LF
-    // takes the place of the entry's own LF when a blank line follows: the
-    // bytes around the entry stay as they were and repeated writes of such a
-    // value do not add a blank line each time.
-    std::size_t stored_end_lf_value = 0;
-    // Section found, key not: where a new key line goes (after the section's
-    // last non-blank line) and whether that line still needs a line break.
-    std::size_t insert_at = 0;
-    bool insert_needs_break = false;
+    // Key found: the trimmed value as read (not yet cut at a NUL), and the
+    // line that holds it.
+    std::basic_string_view<U> value;
+    Line key_line;
+    // Section found, key not: the section's last non-blank line (its header
+    // at least); a new key line goes after it.
+    Line last_line;
     Break first_break = Break::none;
 };
 
 // The one scan every operation uses. `section` and `key` are already trimmed.
 template <class U>
-Lookup<U> find_entry(const U* d, std::size_t n, std::basic_string_view<U> section,
+Lookup<U> find_entry(std::basic_string_view<U> text, std::basic_string_view<U> section,
                      std::basic_string_view<U> key) {
     Lookup<U> r;
-    BreakFinder<U> breaks(d, n);
-    bool inside = false;
-    std::size_t i = 0;
-    while (i < n) {
-        const std::size_t ls = i;
-        const std::size_t le = breaks.next(ls);
-        std::size_t next = le;
-        bool own_break = false;
-        bool blank_line_follows = false;
-        if (le < n) {
-            Break kind;
-            if (d[le] == U('\r') && le + 1 < n && d[le + 1] == U('\n')) {
-                kind = Break::crlf;
-                next = le + 2;
-            } else {
-                kind = d[le] == U('\r') ? Break::cr : Break::lf;
-                next = le + 1;
-                // A value written with its own final LF is followed by the
-                // CR LF that ends its entry: LF CR LF. The two belong
-                // together, so a key added after this line goes after both.
-                if (kind == Break::lf && next + 1 < n && d[next] == U('\r') &&
-                    d[next + 1] == U('\n')) {
-                    next += 2;
-                    own_break = true;
-                } else if (kind == Break::lf && next < n && d[next] == U('\n')) {
-                    blank_line_follows = true;
-                }
+    LineReader<U> lines(text);
+    Line line;
+    while (lines.read(line)) {
+        if (r.first_break == Break::none) r.first_break = line.brk;
+        const auto t =
+            trim(std::basic_string_view<U>(text.data() + line.begin, line.end - line.begin));
+        if (t.empty()) continue;
+        std::basic_string_view<U> name;
+        if (match_header(t, name)) {
+            if (r.section_found) break;  // the wanted section ends at the next header
+            if (name_equals(name, section)) {
+                r.section_found = true;
+                r.last_line = line;
             }
-            if (r.first_break == Break::none) r.first_break = kind;
-        }
-        std::size_t ts = ls;
-        std::size_t te = le;
-        while (ts < te && is_blank(code(d[ts]))) ++ts;
-        while (te > ts && is_blank(code(d[te - 1]))) --te;
-        if (ts == te) {
-            i = next;
             continue;
         }
-        if (d[ts] == U('[')) {
-            std::size_t rb = te - 1;
-            while (rb > ts && d[rb] != U(']')) --rb;
-            if (rb > ts) {
-                if (inside) break;  // the wanted section ends at the next header
-                std::size_t nb = ts + 1;
-                std::size_t ne = rb;
-                while (nb < ne && is_blank(code(d[nb]))) ++nb;
-                while (ne > nb && is_blank(code(d[ne - 1]))) --ne;
-                if (name_equals(d, nb, ne, section)) {
-                    inside = true;
-                    r.section_found = true;
-                    r.insert_at = next;
-                    r.insert_needs_break = next == le;
-                }
-                i = next;
-                continue;
-            }
-            // A '[' line without ']' is an ordinary line.
+        if (!r.section_found) continue;
+        r.last_line = line;
+        if (match_key(t, key, r.key_has_equals, r.value)) {
+            r.key_found = true;
+            r.key_line = line;
+            return r;
         }
-        if (inside) {
-            r.insert_at = next;
-            r.insert_needs_break = next == le;
-            std::size_t eq = ts;
-            while (eq < te && d[eq] != U('=')) ++eq;
-            std::size_t ne = eq;
-            while (ne > ts && is_blank(code(d[ne - 1]))) --ne;
-            if (name_equals(d, ts, ne, key)) {
-                r.key_found = true;
-                if (eq < te) {
-                    r.key_has_equals = true;
-                    std::size_t vb = eq + 1;
-                    while (vb < te && is_blank(code(d[vb]))) ++vb;
-                    r.value_begin = vb;
-                } else {
-                    r.value_begin = te;
-                }
-                r.value_end = te;
-                r.stored_end = (r.key_has_equals && own_break && r.value_begin < te) ? le + 1 : te;
-                r.stored_end_lf_value =
-                    (r.key_has_equals && blank_line_follows) ? le + 1 : r.stored_end;
-                return r;
-            }
-        }
-        i = next;
     }
     return r;
+}
+
+// The stored value that a write replaces (the entry has its '='): the value
+// as read, or more when the value written before carried its own final LF.
+// That LF stays in the file just before the entry's line break:
+// - before a CR LF (LF CR LF), the LF belongs to a non-empty value, together
+//   with any blanks ahead of it;
+// - in an LF file a value's final LF and the LF ending its entry cannot be
+//   told from a blank line after the entry, so when the value written has a
+//   final LF and a blank line follows, it takes the place of the entry's own
+//   LF: the bytes around the entry stay as they were and repeated writes of
+//   such a value do not add a blank line each time.
+template <class U>
+std::basic_string_view<U> stored_value(std::basic_string_view<U> text, const Lookup<U>& r,
+                                       bool writes_final_lf) {
+    const Line& line = r.key_line;
+    const std::size_t begin = static_cast<std::size_t>(r.value.data() - text.data());
+    std::size_t end = begin + r.value.size();
+    if (line.brk == Break::lf_crlf && !r.value.empty()) end = line.end + 1;
+    if (writes_final_lf && line.brk == Break::lf && line.next < text.size() &&
+        text[line.next] == U('\n')) {
+        end = line.end + 1;
+    }
+    return text.substr(begin, end - begin);
 }
 
 bool is_utf16le(std::string_view file) {
@@ -302,10 +337,9 @@ bool lookup_value(std::basic_string_view<U> text, std::string_view section, std:
                   std::basic_string_view<U>& value) {
     const auto sec = widen<U>(trim(section));
     const auto k = widen<U>(trim(key));
-    const Lookup<U> r = find_entry<U>(text.data(), text.size(), sec, k);
+    const Lookup<U> r = find_entry<U>(text, sec, k);
     if (!r.key_found || !r.key_has_equals) return false;
-    value = text.substr(r.value_begin, r.value_end - r.value_begin);
-    value = value.substr(0, std::min(value.size(), value.find(U(0))));
+    value = r.value.substr(0, std::min(r.value.size(), r.value.find(U(0))));
     return true;
 }
 
@@ -342,55 +376,110 @@ std::string_view trim_default(std::string_view d) {
     return d.substr(0, e);
 }
 
+// The value of a digit or letter (letters count from 10, in either case);
+// 36, above every base, for any other character.
+uint32_t digit_value(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 10u;
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10u;
+    return 36;
+}
+
+// The number a value spells: leading blanks and control characters skipped,
+// an optional sign, an optional 0x, 0o or 0b base prefix, then digits up to
+// the first that does not belong to the base. It wraps modulo 2^32.
+uint32_t parse_unsigned(std::string_view v) {
+    std::size_t i = 0;
+    while (i < v.size() && static_cast<unsigned char>(v[i]) <= ' ') ++i;
+    bool negative = false;
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) {
+        negative = v[i] == '-';
+        ++i;
+    }
+    uint32_t base = 10;
+    if (i + 1 < v.size() && v[i] == '0') {
+        if (v[i + 1] == 'x') base = 16;
+        if (v[i + 1] == 'o') base = 8;
+        if (v[i + 1] == 'b') base = 2;
+        if (base != 10) i += 2;
+    }
+    uint32_t result = 0;
+    for (; i < v.size(); ++i) {
+        const uint32_t digit = digit_value(static_cast<unsigned char>(v[i]));
+        if (digit >= base) break;
+        result = result * base + digit;
+    }
+    return negative ? 0u - result : result;
+}
+
+// A write as one edit of the file's units.
 template <class U>
-bool plan_put_units(std::basic_string_view<U> text, std::string_view section, std::string_view key,
-                    std::string_view value, std::basic_string<U>& insert, std::size_t& offset,
-                    std::size_t& length) {
-    const auto sec = widen<U>(trim(section));
-    const auto k = widen<U>(trim(key));
-    const auto val = widen<U>(trim_leading(value));
-    const Lookup<U> r = find_entry<U>(text.data(), text.size(), sec, k);
-    if (r.key_found) {
-        if (r.key_has_equals) {
-            // Nothing to do when the value is already stored, with or
-            // without its own final LF.
-            const bool own_final_lf = !val.empty() && val.back() == U('\n');
-            const std::size_t stored_end = own_final_lf ? r.stored_end_lf_value : r.stored_end;
-            const std::basic_string_view<U> stored =
-                text.substr(r.value_begin, stored_end - r.value_begin);
-            const std::basic_string_view<U> read = stored.substr(0, r.value_end - r.value_begin);
-            if (stored == val || read == val) return false;
-            offset = r.value_begin;
-            length = stored_end - r.value_begin;
-            insert = val;
-        } else {
-            offset = r.value_end;
-            length = 0;
-            insert = widen<U>("=") + val;
-        }
+struct Edit {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::basic_string<U> insert;
+};
+
+// The key's line is there: its stored value is replaced, or for a line
+// without '=', "=value" is added to it. False when the value is already
+// stored, with or without its own final LF.
+template <class U>
+bool plan_value(std::basic_string_view<U> text, const Lookup<U>& r, const std::basic_string<U>& val,
+                Edit<U>& edit) {
+    if (!r.key_has_equals) {
+        edit.offset = static_cast<std::size_t>(r.value.data() - text.data());
+        edit.length = 0;
+        edit.insert = widen<U>("=") + val;
         return true;
     }
-    // New lines end like the file's first line (LF stays LF); CR LF otherwise,
-    // as for a new file.
-    const std::basic_string<U> eol = widen<U>(r.first_break == Break::lf ? "\n" : "\r\n");
+    const bool final_lf = !val.empty() && val.back() == U('\n');
+    const std::basic_string_view<U> stored = stored_value(text, r, final_lf);
+    if (stored == val || r.value == val) return false;
+    edit.offset = static_cast<std::size_t>(stored.data() - text.data());
+    edit.length = stored.size();
+    edit.insert = val;
+    return true;
+}
+
+// The key is missing: a new "key=value" line goes after the section's last
+// non-blank line, or, without the section, a new section with that line goes
+// at the end of the file. New lines end like the file's first line (LF stays
+// LF, also when a value's own LF starts an LF CR LF there); CR LF otherwise,
+// as for a new file.
+template <class U>
+void plan_new_entry(std::basic_string_view<U> text, const Lookup<U>& r, std::string_view section,
+                    std::string_view key, const std::basic_string<U>& val, Edit<U>& edit) {
+    const bool lf_file = r.first_break == Break::lf || r.first_break == Break::lf_crlf;
+    const std::basic_string<U> eol = widen<U>(lf_file ? "\n" : "\r\n");
     std::basic_string<U> line = widen<U>(trim_leading(key));
     line += U('=');
     line += val;
     line += eol;
-    length = 0;
+    edit.length = 0;
     if (r.section_found) {
-        offset = r.insert_at;
-        insert = r.insert_needs_break ? eol + line : line;
-        return true;
+        edit.offset = r.last_line.next;
+        edit.insert = r.last_line.brk == Break::none ? eol + line : line;
+        return;
     }
-    offset = text.size();
-    insert.clear();
-    if (!text.empty() && text.back() != U('\n') && text.back() != U('\r')) insert = eol;
-    insert += U('[');
-    insert += widen<U>(trim_leading(section));
-    insert += U(']');
-    insert += eol;
-    insert += line;
+    edit.offset = text.size();
+    edit.insert.clear();
+    if (!text.empty() && text.back() != U('\n') && text.back() != U('\r')) edit.insert = eol;
+    edit.insert += U('[');
+    edit.insert += widen<U>(trim_leading(section));
+    edit.insert += U(']');
+    edit.insert += eol;
+    edit.insert += line;
+}
+
+template <class U>
+bool plan_put_units(std::basic_string_view<U> text, std::string_view section, std::string_view key,
+                    std::string_view value, Edit<U>& edit) {
+    const auto sec = widen<U>(trim(section));
+    const auto k = widen<U>(trim(key));
+    const auto val = widen<U>(trim_leading(value));
+    const Lookup<U> r = find_entry<U>(text, sec, k);
+    if (r.key_found) return plan_value(text, r, val, edit);
+    plan_new_entry(text, r, section, key, val, edit);
     return true;
 }
 
@@ -422,60 +511,25 @@ uint32_t get_int(std::string_view file, std::string_view section, std::string_vi
     if (v.empty()) return fallback;
     // Only the first 29 characters take part, like the 30-character buffer
     // the Windows service reads the value into.
-    v = v.substr(0, std::min<std::size_t>(v.size(), 29));
-    std::size_t i = 0;
-    while (i < v.size() && static_cast<unsigned char>(v[i]) <= ' ') ++i;
-    bool negative = false;
-    if (i < v.size() && (v[i] == '+' || v[i] == '-')) {
-        negative = v[i] == '-';
-        ++i;
-    }
-    uint32_t base = 10;
-    if (i + 1 < v.size() && v[i] == '0') {
-        if (v[i + 1] == 'x') base = 16;
-        if (v[i + 1] == 'o') base = 8;
-        if (v[i + 1] == 'b') base = 2;
-        if (base != 10) i += 2;
-    }
-    uint32_t result = 0;
-    for (; i < v.size(); ++i) {
-        const auto c = static_cast<unsigned char>(v[i]);
-        uint32_t digit;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'a' && c <= 'z') {
-            digit = c - 'a' + 10u;
-        } else if (c >= 'A' && c <= 'Z') {
-            digit = c - 'A' + 10u;
-        } else {
-            break;
-        }
-        if (digit >= base) break;
-        result = result * base + digit;  // wraps modulo 2^32
-    }
-    return negative ? 0u - result : result;
+    return parse_unsigned(v.substr(0, std::min<std::size_t>(v.size(), 29)));
 }
 
 bool plan_put(std::string_view file, std::string_view section, std::string_view key,
               std::string_view value, Splice& out) {
-    std::size_t offset = 0;
-    std::size_t length = 0;
     if (is_utf16le(file)) {
         const std::u16string units = decode_utf16le(file);
-        std::u16string insert;
-        if (!plan_put_units<char16_t>(units, section, key, value, insert, offset, length)) {
-            return false;
-        }
-        out.offset = 2 + 2 * offset;
-        out.length = 2 * length;
-        out.bytes = encode_utf16le(insert);
+        Edit<char16_t> edit;
+        if (!plan_put_units<char16_t>(units, section, key, value, edit)) return false;
+        out.offset = 2 + 2 * edit.offset;
+        out.length = 2 * edit.length;
+        out.bytes = encode_utf16le(edit.insert);
         return true;
     }
-    std::string insert;
-    if (!plan_put_units<char>(file, section, key, value, insert, offset, length)) return false;
-    out.offset = offset;
-    out.length = length;
-    out.bytes = std::move(insert);
+    Edit<char> edit;
+    if (!plan_put_units<char>(file, section, key, value, edit)) return false;
+    out.offset = edit.offset;
+    out.length = edit.length;
+    out.bytes = std::move(edit.insert);
     return true;
 }
 
