@@ -19,12 +19,10 @@ constexpr char kKey[] = "PNotesCommandLine";
 constexpr char kNotFound[] = "!! NOT FOUND !!";
 constexpr char kDefaultViewer[] = "notepad.exe";
 
-// The command line buffer, terminator included.
-constexpr std::size_t kCommandLineSize = 388;
 // The default command is the viewer, one blank and the file name; a longer
 // name would be cut off, so it is refused.
 constexpr std::size_t kLongestDefaultFileName =
-    kCommandLineSize - 1 - (sizeof kDefaultViewer - 1) - 1;
+    quorle::kCommandLineSize - 1 - (sizeof kDefaultViewer - 1) - 1;
 static_assert(kLongestDefaultFileName == 375, "notepad.exe and a blank leave 375 characters");
 
 }  // namespace
@@ -42,13 +40,14 @@ extern "C" QUORLE_API int32_t QUORLE_CALL PNDisplayFile(const char* file_name) {
     }
     // Nothing may escape to the host: a step that cannot get memory fails.
     try {
-        char command_line[kCommandLineSize];
+        char command_line[quorle::kCommandLineSize];
         const std::string profile_name = quorle::notes_profile_name(file_name);
-        const auto length = GetPrivateProfileStringA(kSection, kKey, kNotFound, command_line,
-                                                     kCommandLineSize, profile_name.c_str());
+        const auto length =
+            GetPrivateProfileStringA(kSection, kKey, kNotFound, command_line,
+                                     quorle::kCommandLineSize, profile_name.c_str());
         // A command that fills the buffer may have been cut; the cut one is
         // a command nobody wrote, so nothing is started.
-        if (length >= kCommandLineSize - 1) {
+        if (length >= quorle::kCommandLineSize - 1) {
             return 0;
         }
         if (std::strcmp(command_line, kNotFound) != 0) {

@@ -13,7 +13,14 @@
 // host.
 #pragma once
 
+#include <cstddef>
+
 namespace quorle {
+
+// The library's command-line buffer: 388 characters, the terminating null
+// included. The configured command is read into it, and the default viewer's
+// command line (viewer, blank, file name) must fit in it.
+constexpr std::size_t kCommandLineSize = 388;
 
 // Starts the command line `line` (not null). False for an empty line, a
 // program that cannot be found or executed, or a failed start.

@@ -11,13 +11,6 @@
 
 namespace quorle {
 
-namespace {
-
-// The command-line buffer of the library, terminator included.
-constexpr std::size_t kCommandLineSize = 388;
-
-}  // namespace
-
 bool start_command_line(const char* line) {
     return WinExec(line, SW_SHOWNORMAL) >= 32;
 }
