@@ -1,6 +1,6 @@
 #include "command_line.h"
 
-#include "row_name.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,8 @@ TEST_P(RawCommandLine, GivesRequestFile) {
               GetParam().request_file);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rule, RawCommandLine, ::testing::ValuesIn(kRawCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Rule, RawCommandLine, ::testing::ValuesIn(kRawCases),
+                         test_support::RowName());
 
 struct ArgumentsCase {
     const char* name;
@@ -81,7 +82,8 @@ TEST_P(ArgumentList, GivesRequestFile) {
               GetParam().request_file);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rule, ArgumentList, ::testing::ValuesIn(kArgumentsCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Rule, ArgumentList, ::testing::ValuesIn(kArgumentsCases),
+                         test_support::RowName());
 
 TEST(ArgumentList, SameRuleAsRawCommandLine) {
     for (const auto& row : kArgumentsCases) {
@@ -121,6 +123,7 @@ TEST_P(Caption, IsFileNameWithoutFolderAndExtension) {
     EXPECT_EQ(caption_from_program_path(GetParam().path), GetParam().caption);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rule, Caption, ::testing::ValuesIn(kCaptionCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Rule, Caption, ::testing::ValuesIn(kCaptionCases),
+                         test_support::RowName());
 
 }  // namespace

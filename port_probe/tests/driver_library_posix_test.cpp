@@ -7,11 +7,9 @@
 //   - a library with only the two port functions and no error query, as the
 //     Windows driver library has: Vestrel starts and takes every access as
 //     done.
-#include "private_profile.h"
+#include "probe_record.h"
 #include "run_program.h"
-#include "temp_folder.h"
-
-#include "row_name.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -35,16 +33,14 @@ bool port_access_granted() {
 }
 
 std::string result(const char* key) {
-    char value[300];
-    GetPrivateProfileStringA("Vestrel", key, "", value, sizeof value, "request.ini");
-    return value;
+    return probe_record::result_value("request.ini", key);
 }
 
 TEST(RealDriver, RefusedAccessFailsWithReason) {
     if (port_access_granted())
         GTEST_SKIP() << "this process may reach I/O ports; not touching hardware";
-    TempFolder folder;
-    write_file("request.ini", "[Vestrel]\nLptPort=1\n");
+    test_support::ScratchWorkingFolder folder;
+    test_support::write_file("request.ini", "[Vestrel]\nLptPort=1\n");
 
     const ProgramRun run = run_program(VESTREL_PROGRAM, {"request.ini"}, {"LD_LIBRARY_PATH="});
 
@@ -69,8 +65,8 @@ void PrintTo(const TwoFunctionCase& row, std::ostream* out) {
 class TwoFunctionLibrary : public ::testing::TestWithParam<TwoFunctionCase> {};
 
 TEST_P(TwoFunctionLibrary, StartsAndTakesAccessesAsDone) {
-    TempFolder folder;
-    write_file("request.ini", "[Vestrel]\nLptPort=1\n");
+    test_support::ScratchWorkingFolder folder;
+    test_support::write_file("request.ini", "[Vestrel]\nLptPort=1\n");
     auto environment = library_folder_environment(TWO_FUNCTION_DRIVER_DIR);
     environment.insert(environment.end(), GetParam().environment.begin(),
                        GetParam().environment.end());
@@ -82,7 +78,8 @@ TEST_P(TwoFunctionLibrary, StartsAndTakesAccessesAsDone) {
     EXPECT_EQ(run.standard_error, "");
     EXPECT_EQ(result("ReturnValue"), GetParam().return_value);
     EXPECT_EQ(result("FailureReason"), GetParam().reason);
-    EXPECT_TRUE(read_file("accesses.txt").has_value()) << "the library was not the one loaded";
+    EXPECT_TRUE(test_support::read_file("accesses.txt").has_value())
+        << "the library was not the one loaded";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,6 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
                                       {"DLPORTIO_SIM_ERRNO=EPERM"},
                                       "Failed",
                                       "Roduroz does not answer! Connect the parallel cable to PC"}),
-    RowName());
+    test_support::RowName());
 
 }  // namespace

@@ -7,10 +7,9 @@
 // entries as they were), and that nothing else in the folder was created or
 // changed. The request file and TROV.INI are the two files a run may change.
 #include "hostile_run.h"
-#include "private_profile.h"
-#include "row_name.h"
+#include "probe_record.h"
 #include "run_program.h"
-#include "temp_folder.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +30,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+using probe_record::result_value;
+using test_support::file_bytes;
 
 const char kRequest[] = "./request.ini";
 const char kTable[] = "TROV.INI";
@@ -127,12 +128,6 @@ std::string difference(const std::multiset<std::string>& expected,
     return text;
 }
 
-std::string profile_value(const std::string& file, const char* key) {
-    char value[1024];
-    GetPrivateProfileStringA("Vestrel", key, "<missing>", value, sizeof value, file.c_str());
-    return value;
-}
-
 // --- how a row's files are made ---------------------------------------------
 
 using Make = void (*)(const std::string& path, const std::string& bytes);
@@ -140,7 +135,7 @@ using Make = void (*)(const std::string& path, const std::string& bytes);
 void write_text(const std::string& path, const std::string& bytes) {
     const fs::path parent = fs::path(path).parent_path();
     if (!parent.empty()) fs::create_directories(parent);
-    write_file(path, bytes);
+    test_support::write_file(path, bytes);
 }
 void make_folder(const std::string& path, const std::string&) {
     fs::create_directories(path);
@@ -372,7 +367,7 @@ protected:
         return environment;
     }
 
-    TempFolder folder_;
+    test_support::ScratchWorkingFolder folder_;
 };
 
 TEST_P(HostileInput, EndsInTimeAndChangesOnlyTheResult) {
@@ -394,7 +389,7 @@ TEST_P(HostileInput, EndsInTimeAndChangesOnlyTheResult) {
     const std::string request_before = hostile::entry_state(r.request);
     const std::string watched_before = r.watched ? hostile::entry_state(r.watched) : "";
     const auto entries_before =
-        r.writable ? entries(read_file(r.request).value_or("")) : std::multiset<std::string>{};
+        r.writable ? entries(file_bytes(r.request)) : std::multiset<std::string>{};
 
     hostile::RowCount::add();
     hostile::expect_normal_end(hostile::run_bounded(command(r), environment()), 0);
@@ -410,18 +405,18 @@ TEST_P(HostileInput, EndsInTimeAndChangesOnlyTheResult) {
         return;
     }
     const std::string reason = r.reason.value_or(read_back(summary(r.request)));
-    EXPECT_EQ(profile_value(r.request, "ReturnValue"), r.return_value);
-    EXPECT_EQ(profile_value(r.request, "FailureReason"), reason);
+    EXPECT_EQ(result_value(r.request, "ReturnValue"), r.return_value);
+    EXPECT_EQ(result_value(r.request, "FailureReason"), reason);
     auto expected = entries_before;
     expected.insert("vestrel/returnvalue=" + r.return_value);
     expected.insert("vestrel/failurereason=" + reason);
-    const auto after = entries(read_file(r.request).value_or(""));
+    const auto after = entries(file_bytes(r.request));
     EXPECT_TRUE(after == expected) << "the request file's entries are not the old ones and the "
                                       "result:"
                                    << difference(expected, after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HostileInput, ::testing::ValuesIn(kRows), RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, HostileInput, ::testing::ValuesIn(kRows), test_support::RowName());
 
 [[maybe_unused]] ::testing::Environment* const kRowCount =
     ::testing::AddGlobalTestEnvironment(new hostile::RowCount("Vestrel"));

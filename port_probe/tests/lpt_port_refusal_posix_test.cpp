@@ -4,9 +4,8 @@
 #include "lpt_port.h"
 
 #include "dlportio/dlportio_sim.h"
-#include "temp_folder.h"
-
-#include "row_name.h"
+#include "probe_record.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +33,7 @@ protected:
         g_lpt_port = {};
     }
 
-    TempFolder folder_;
+    test_support::ScratchWorkingFolder folder_;
     char message_[300] = {};
 };
 
@@ -45,9 +44,7 @@ TEST_P(Refusal, FailsAtTheFirstRefusedAccessAndSaysWhy) {
 
     EXPECT_EQ(std::string(message_),
               std::string("No access to I/O port 890 (0x37A) of LPT1: ") + GetParam().reason);
-    std::vector<std::string> recorded;
-    for (const auto& a : dlportio_sim::accesses()) recorded.push_back(a.text());
-    EXPECT_EQ(recorded, std::vector<std::string>{"W 890 0x04 refused"});
+    EXPECT_EQ(probe_record::recorded_accesses(), probe_record::Lines{"W 890 0x04 refused"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -63,6 +60,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "/dev/parport0 is in use by another program (gave up after 2 s)",
                     "/dev/parport0 is in use by another program (gave up after 2 s)"},
         RefusalCase{"errno_without_text", EIO, "", "Input/output error"}),
-    RowName());
+    test_support::RowName());
 
 }  // namespace

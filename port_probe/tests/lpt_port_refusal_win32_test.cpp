@@ -4,7 +4,8 @@
 #include "lpt_port.h"
 
 #include "dlportio/dlportio_sim.h"
-#include "temp_folder.h"
+#include "probe_record.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@
 namespace {
 
 TEST(DriverWithoutErrorQuery, ProbeDecidesByTheStatusByteAlone) {
-    TempFolder folder;
+    test_support::ScratchWorkingFolder folder;
     dlportio_sim::reset();
     dlportio_sim::set_refusal(EPERM);
     char message[300] = {};
@@ -23,10 +24,9 @@ TEST(DriverWithoutErrorQuery, ProbeDecidesByTheStatusByteAlone) {
     EXPECT_EQ(init_parallel_port(1, message, sizeof message), 0);
 
     EXPECT_STREQ(message, "Roduroz does not answer! Connect the parallel cable to PC");
-    std::vector<std::string> recorded;
-    for (const auto& a : dlportio_sim::accesses()) recorded.push_back(a.text());
-    EXPECT_EQ(recorded, (std::vector<std::string>{"W 890 0x04 refused", "W 890 0x08 refused",
-                                                  "R 889 0x00 refused"}));
+    EXPECT_EQ(
+        probe_record::recorded_accesses(),
+        (probe_record::Lines{"W 890 0x04 refused", "W 890 0x08 refused", "R 889 0x00 refused"}));
 }
 
 }  // namespace

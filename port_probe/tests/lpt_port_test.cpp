@@ -1,11 +1,9 @@
 #include "lpt_port.h"
 
 #include "dlportio/dlportio_sim.h"
-#include "private_profile.h"
+#include "probe_record.h"
 #include "table_file.h"
-#include "temp_folder.h"
-
-#include "row_name.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -18,32 +16,16 @@
 
 namespace {
 
+using probe_record::probe_accesses;
+using probe_record::profile_value;
+using probe_record::recorded_accesses;
+using test_support::read_file;
+using test_support::write_file;
+
 const char kTable[] = "TROV.INI";  // as the folder lists it
 const char kNoAnswer[] = "Roduroz does not answer! Connect the parallel cable to PC";
 const char kBadPort[] = "Allowed parallel ports are LPT1...LPT3";
 const char kUntouched[] = "untouched";
-
-std::vector<std::string> recorded() {
-    std::vector<std::string> lines;
-    for (const auto& a : dlportio_sim::accesses()) lines.push_back(a.text());
-    return lines;
-}
-
-std::vector<std::string> probe_sequence(unsigned base, const char* status) {
-    return {"W " + std::to_string(base + 2) + " 0x04", "W " + std::to_string(base + 2) + " 0x08",
-            "R " + std::to_string(base + 1) + " " + status};
-}
-
-// The three table entries as read back ("" when missing).
-std::vector<std::string> table_entries() {
-    std::vector<std::string> values;
-    for (const char* key : {"LPT1_BASE", "LPT2_BASE", "LPT3_BASE"}) {
-        char value[64];
-        GetPrivateProfileStringA("LPT SECTION", key, "", value, sizeof value, kTableFile);
-        values.emplace_back(value);
-    }
-    return values;
-}
 
 const lpt_port_state kEarlierPort = {1, 2, 3, 4, 5, 6};
 
@@ -61,7 +43,7 @@ protected:
             << "the port state changed";
     }
 
-    TempFolder folder_;
+    test_support::ScratchWorkingFolder folder_;
     char message_[300] = {};
 };
 
@@ -96,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyCase{"size_ten_of_message", kBadPort, 10, std::string("Allowed p\0", 10)},
                       CopyCase{"size_one", "abc", 1, std::string("\0", 1)},
                       CopyCase{"empty_text", "", 3, std::string("\0\0\0", 3)}),
-    RowName());
+    test_support::RowName());
 
 // --- rejected port numbers --------------------------------------------------
 
@@ -106,7 +88,7 @@ TEST_P(RejectedPort, TouchesNothing) {
     g_lpt_port = kEarlierPort;
     EXPECT_EQ(init_parallel_port(GetParam(), message_, sizeof message_), 0);
     EXPECT_STREQ(message_, kBadPort);
-    EXPECT_TRUE(recorded().empty());
+    EXPECT_TRUE(recorded_accesses().empty());
     EXPECT_TRUE(folder_.entries().empty()) << "the table was created";
     expect_earlier_port_state();
     EXPECT_EQ(get_lpt_base_address(GetParam()), 0u);
@@ -162,20 +144,18 @@ TEST_P(Table, KeepsValidEntriesAndProbesTheBase) {
 
     EXPECT_EQ(init_parallel_port(row.port, message_, sizeof message_), row.probed_base);
 
-    EXPECT_EQ(recorded(), probe_sequence(row.probed_base, "0xFF"));
+    EXPECT_EQ(recorded_accesses(), probe_accesses(row.probed_base, "0xFF"));
     if (row.entries.empty()) {
         EXPECT_EQ(read_file(kTable), row.table) << "the table was changed";
     } else {
-        EXPECT_EQ(table_entries(), row.entries);
+        EXPECT_EQ(probe_record::table_entries(kTableFile), row.entries);
     }
     if (row.table && row.table->rfind("[Other]", 0) == 0) {
-        char other[16];
-        GetPrivateProfileStringA("Other", "LPT1_BASE", "", other, sizeof other, kTableFile);
-        EXPECT_STREQ(other, "1000");
+        EXPECT_EQ(profile_value(kTableFile, "Other", "LPT1_BASE"), "1000");
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Table, ::testing::ValuesIn(kTableCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, Table, ::testing::ValuesIn(kTableCases), test_support::RowName());
 
 // --- bases beyond the I/O space ---------------------------------------------
 
@@ -191,7 +171,7 @@ TEST_P(RefusedBase, TouchesNoRegisterAndKeepsTable) {
     EXPECT_EQ(std::string(message_),
               std::string("Base address ") + GetParam() +
                   " of LPT2 (LPT2_BASE in TROV.INI) is out of range: allowed are 1 to 65533");
-    EXPECT_TRUE(recorded().empty());
+    EXPECT_TRUE(recorded_accesses().empty());
     EXPECT_EQ(read_file(kTable), table);
     expect_earlier_port_state();
 }
@@ -221,7 +201,7 @@ TEST_P(Answer, DecidedByStatusBit4Alone) {
     EXPECT_EQ(init_parallel_port(1, message_, sizeof message_), row.answers ? 888 : 0);
 
     EXPECT_STREQ(message_, row.answers ? kUntouched : kNoAnswer);
-    EXPECT_EQ(recorded(), probe_sequence(888, row.status_text));
+    EXPECT_EQ(recorded_accesses(), probe_accesses(888, row.status_text));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Answer,
@@ -229,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answer,
                                            AnswerCase{"bit4_only", 0x10, "0x10", true},
                                            AnswerCase{"all_but_bit4", 0xEF, "0xEF", false},
                                            AnswerCase{"zero", 0x00, "0x00", false}),
-                         RowName());
+                         test_support::RowName());
 
 struct StateCase {
     int32_t port;
@@ -299,6 +279,6 @@ INSTANTIATE_TEST_SUITE_P(Reasons, ShortBuffer,
                                            BufferCase{"refused_base", 1,
                                                       "[LPT SECTION]\nLPT1_BASE=65534\n", 0xFF, 0},
                                            BufferCase{"refused_access", 1, "", 0xFF, EPERM}),
-                         RowName());
+                         test_support::RowName());
 
 }  // namespace

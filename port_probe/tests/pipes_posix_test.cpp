@@ -1,9 +1,9 @@
 // Vestrel with pipes where files are expected: a run log that is a FIFO
 // without a reader, and a standard error whose reader has gone. Neither may
 // stop the run or change the exit status.
-#include "private_profile.h"
+#include "probe_record.h"
 #include "run_program.h"
-#include "temp_folder.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -17,29 +17,27 @@
 
 namespace {
 
-std::string result_value(const char* key) {
-    char value[300];
-    GetPrivateProfileStringA("Vestrel", key, "", value, sizeof value, "./request.ini");
-    return value;
+std::string result(const char* key) {
+    return probe_record::result_value("./request.ini", key);
 }
 
 TEST(Pipes, LogFifoWithoutReaderIsSkipped) {
-    TempFolder folder;
+    test_support::ScratchWorkingFolder folder;
     ASSERT_EQ(mkfifo("run.log", 0600), 0);
-    write_file("request.ini", "[Vestrel]\nLogFile=run.log\nLptPort=1\n");
+    test_support::write_file("request.ini", "[Vestrel]\nLogFile=run.log\nLptPort=1\n");
 
     const ProgramRun run = run_program(VESTREL_PROGRAM, {"./request.ini"},
                                        library_folder_environment(SIMULATED_DRIVER_DIR));
 
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(result_value("ReturnValue"), "Success");
-    EXPECT_EQ(result_value("FailureReason"), "./request.ini: port = 1, addr = 888");
+    EXPECT_EQ(result("ReturnValue"), "Success");
+    EXPECT_EQ(result("FailureReason"), "./request.ini: port = 1, addr = 888");
 }
 
 // The missing-argument warning goes to a standard error whose read end is
 // closed: the write fails and the exit status is still 0.
 TEST(Pipes, ClosedStandardErrorKeepsExitStatusZero) {
-    TempFolder folder;
+    test_support::ScratchWorkingFolder folder;
     int err_pipe[2];
     ASSERT_EQ(pipe(err_pipe), 0);
     close(err_pipe[0]);

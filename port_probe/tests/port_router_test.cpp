@@ -3,7 +3,7 @@
 // a fake kernel that records every request.
 #include "port_router.h"
 
-#include "row_name.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,6 +22,10 @@ using dlportio::PortRouter;
 using dlportio::Register;
 using Lines = std::vector<std::string>;
 
+// What the fake kernel answers. By default: one kernel port, parport0 at
+// 888, whose node opens as handle 3 of group lp and is claimed at once; raw
+// access granted; no lockdown and no CAP_SYS_RAWIO. A row changes what
+// differs with the setters below.
 struct Kernel {
     std::vector<KernelPort> ports = {{0, 888}};
     std::map<int, int> open_result = {{0, 3}};  // handle or -errno; missing: -ENOENT
@@ -29,6 +34,39 @@ struct Kernel {
     Lockdown lockdown = Lockdown::none;
     bool capability = false;
     std::string group = "lp";
+
+    Kernel& with_ports(std::vector<KernelPort> list) {
+        ports = std::move(list);
+        return *this;
+    }
+    Kernel& without_kernel_port() { return with_ports({}); }
+    Kernel& nodes_opening(std::map<int, int> results) {
+        open_result = std::move(results);
+        return *this;
+    }
+    Kernel& without_node() { return nodes_opening({}); }
+    // parport0's node fails to open with `error`.
+    Kernel& node_failing(int error) { return nodes_opening({{0, -error}}); }
+    Kernel& node_of_group(std::string name) {
+        group = std::move(name);
+        return *this;
+    }
+    Kernel& claim_failing(int error) {
+        claim_result = error;
+        return *this;
+    }
+    Kernel& raw_failing(int error) {
+        raw_result = error;
+        return *this;
+    }
+    Kernel& locked(Lockdown state) {
+        lockdown = state;
+        return *this;
+    }
+    Kernel& with_capability() {
+        capability = true;
+        return *this;
+    }
 };
 
 std::string hex(unsigned value) {
@@ -112,15 +150,11 @@ const Lines kRawAfterNoNode = {"open 0",       "grant 890", "out 890 0x04", "gra
                                "out 890 0x08", "grant 889", "in 889"};
 const Lines kRawOnly = {"grant 634",    "out 634 0x04", "grant 634",
                         "out 634 0x08", "grant 633",    "in 633"};
-const char kNeedsCapability[] =
+const std::string kNeedsCapability =
     "raw port access needs CAP_SYS_RAWIO (setcap cap_sys_rawio=ep on Vestrel)";
-const char kLockedDown[] = "raw port access is refused: the kernel is locked down";
-
-Kernel with(void (*change)(Kernel&)) {
-    Kernel kernel;
-    change(kernel);
-    return kernel;
-}
+const std::string kLockedDown = "raw port access is refused: the kernel is locked down";
+const std::string kNoNode = "no /dev/parport0 (load the module ppdev), and ";
+const std::string kNoPermission = "no permission on /dev/parport0 (join group lp), and ";
 
 struct RouteCase {
     const char* name;
@@ -135,118 +169,74 @@ void PrintTo(const RouteCase& row, std::ostream* out) {
     *out << row.name;
 }
 
+// The probe at `base` reaches the port with these calls.
+RouteCase granted(const char* name, const Kernel& kernel, uint32_t base, Lines calls) {
+    return {name, kernel, base, std::move(calls), 0, ""};
+}
+
+// The probe at `base` makes these calls and is refused with `error`.
+RouteCase refused(const char* name, const Kernel& kernel, uint32_t base, Lines calls, int error,
+                  std::string reason) {
+    return {name, kernel, base, std::move(calls), error, std::move(reason)};
+}
+
+// parport0's node opens, but its claim fails with `error`: the node is
+// closed again, and raw access is not tried.
+RouteCase claim_refused(const char* name, int error, std::string reason) {
+    return refused(name, Kernel{}.claim_failing(error), 888, {"open 0", "claim 3 2000", "close 3"},
+                   error, std::move(reason));
+}
+
+// parport0's node gives no way to 888, and raw access is refused with EPERM
+// at the first grant.
+RouteCase raw_refused_after_node(const char* name, Kernel kernel, std::string reason) {
+    return refused(name, kernel.raw_failing(EPERM), 888, {"open 0", "grant 890"}, EPERM,
+                   std::move(reason));
+}
+
 const RouteCase kRoutes[] = {
-    {"kernel_port_claimed_once_and_kept", Kernel{}, 888, kThroughDriver, 0, ""},
-    {"second_kernel_port_by_its_own_node",
-     with([](Kernel& k) {
-         k.ports = {{0, 632}, {1, 888}};
-         k.open_result = {{1, 5}};
-     }),
-     888,
-     {"open 1", "claim 5 2000", "driver 5 write control 0x04", "driver 5 write control 0x08",
-      "driver 5 read status"},
-     0,
-     ""},
-    {"busy_port_refused_without_raw_access",
-     with([](Kernel& k) { k.claim_result = EBUSY; }),
-     888,
-     {"open 0", "claim 3 2000", "close 3"},
-     EBUSY,
-     "/dev/parport0 is in use by another program (gave up after 2 s)"},
-    {"claim_failing_otherwise",
-     with([](Kernel& k) { k.claim_result = EIO; }),
-     888,
-     {"open 0", "claim 3 2000", "close 3"},
-     EIO,
-     "/dev/parport0 could not be claimed: Input/output error"},
-    {"no_node_raw_access_granted", with([](Kernel& k) { k.open_result = {}; }), 888,
-     kRawAfterNoNode, 0, ""},
-    {"no_permission_raw_access_granted", with([](Kernel& k) {
-         k.open_result = {{0, -EACCES}};
-     }),
-     888, kRawAfterNoNode, 0, ""},
-    {"no_node_nor_capability",
-     with([](Kernel& k) {
-         k.open_result = {};
-         k.raw_result = EPERM;
-     }),
-     888,
-     {"open 0", "grant 890"},
-     EPERM,
-     std::string("no /dev/parport0 (load the module ppdev), and ") + kNeedsCapability},
-    {"no_driver_for_node",
-     with([](Kernel& k) {
-         k.open_result = {{0, -ENXIO}};
-         k.raw_result = EPERM;
-     }),
-     888,
-     {"open 0", "grant 890"},
-     EPERM,
-     std::string("no /dev/parport0 (load the module ppdev), and ") + kNeedsCapability},
-    {"neither_group_nor_capability",
-     with([](Kernel& k) {
-         k.open_result = {{0, -EACCES}};
-         k.raw_result = EPERM;
-     }),
-     888,
-     {"open 0", "grant 890"},
-     EPERM,
-     std::string("no permission on /dev/parport0 (join group lp), and ") + kNeedsCapability},
-    {"node_of_root_only",
-     with([](Kernel& k) {
-         k.open_result = {{0, -EACCES}};
-         k.raw_result = EPERM;
-         k.group = "root";
-     }),
-     888,
-     {"open 0", "grant 890"},
-     EPERM,
-     std::string("no permission on /dev/parport0 (give it to group lp and join that group), "
-                 "and ") +
-         kNeedsCapability},
-    {"capability_only_locked_down",
-     with([](Kernel& k) {
-         k.open_result = {{0, -EACCES}};
-         k.raw_result = EPERM;
-         k.lockdown = Lockdown::locked;
-         k.capability = true;
-     }),
-     888,
-     {"open 0", "grant 890"},
-     EPERM,
-     std::string("no permission on /dev/parport0 (join group lp), and ") + kLockedDown},
-    {"locked_down_without_ppdev",
-     with([](Kernel& k) {
-         k.open_result = {};
-         k.raw_result = EPERM;
-         k.lockdown = Lockdown::locked;
-     }),
-     888,
-     {"open 0", "grant 890"},
-     EPERM,
-     std::string("no /dev/parport0 (load the module ppdev), and ") + kLockedDown},
-    {"lockdown_unknown_capability_refused_anyway",
-     with([](Kernel& k) {
-         k.ports = {};
-         k.raw_result = EPERM;
-         k.lockdown = Lockdown::unknown;
-         k.capability = true;
-     }),
-     632,
-     {"grant 634"},
-     EPERM,
-     std::string("no kernel parallel port (the modules parport_pc and ppdev provide one), "
-                 "and ") +
-         kLockedDown},
-    {"no_kernel_port_raw_access_granted", with([](Kernel& k) { k.ports = {}; }), 632, kRawOnly, 0,
-     ""},
-    {"hand_set_base_beside_a_kernel_port_raw", Kernel{}, 632, kRawOnly, 0, ""},
-    {"hand_set_base_beside_a_kernel_port_refused",
-     with([](Kernel& k) { k.raw_result = ENOSYS; }),
-     632,
-     {"grant 634"},
-     ENOSYS,
-     "no kernel parallel port at this address, and this kernel has no raw port access (ioperm)"},
+    granted("kernel_port_claimed_once_and_kept", Kernel{}, 888, kThroughDriver),
+    granted("second_kernel_port_by_its_own_node",
+            Kernel{}.with_ports({{0, 632}, {1, 888}}).nodes_opening({{1, 5}}), 888,
+            {"open 1", "claim 5 2000", "driver 5 write control 0x04", "driver 5 write control 0x08",
+             "driver 5 read status"}),
+    claim_refused("busy_port_refused_without_raw_access", EBUSY,
+                  "/dev/parport0 is in use by another program (gave up after 2 s)"),
+    claim_refused("claim_failing_otherwise", EIO,
+                  "/dev/parport0 could not be claimed: Input/output error"),
+    granted("no_node_raw_access_granted", Kernel{}.without_node(), 888, kRawAfterNoNode),
+    granted("no_permission_raw_access_granted", Kernel{}.node_failing(EACCES), 888,
+            kRawAfterNoNode),
+    raw_refused_after_node("no_node_nor_capability", Kernel{}.without_node(),
+                           kNoNode + kNeedsCapability),
+    raw_refused_after_node("no_driver_for_node", Kernel{}.node_failing(ENXIO),
+                           kNoNode + kNeedsCapability),
+    raw_refused_after_node("neither_group_nor_capability", Kernel{}.node_failing(EACCES),
+                           kNoPermission + kNeedsCapability),
+    raw_refused_after_node(
+        "node_of_root_only", Kernel{}.node_failing(EACCES).node_of_group("root"),
+        "no permission on /dev/parport0 (give it to group lp and join that group), and " +
+            kNeedsCapability),
+    raw_refused_after_node("capability_only_locked_down",
+                           Kernel{}.node_failing(EACCES).locked(Lockdown::locked).with_capability(),
+                           kNoPermission + kLockedDown),
+    raw_refused_after_node("locked_down_without_ppdev",
+                           Kernel{}.without_node().locked(Lockdown::locked), kNoNode + kLockedDown),
+    refused("lockdown_unknown_capability_refused_anyway",
+            Kernel{}
+                .without_kernel_port()
+                .raw_failing(EPERM)
+                .locked(Lockdown::unknown)
+                .with_capability(),
+            632, {"grant 634"}, EPERM,
+            "no kernel parallel port (the modules parport_pc and ppdev provide one), and " +
+                kLockedDown),
+    granted("no_kernel_port_raw_access_granted", Kernel{}.without_kernel_port(), 632, kRawOnly),
+    granted("hand_set_base_beside_a_kernel_port_raw", Kernel{}, 632, kRawOnly),
+    refused("hand_set_base_beside_a_kernel_port_refused", Kernel{}.raw_failing(ENOSYS), 632,
+            {"grant 634"}, ENOSYS,
+            "no kernel parallel port at this address, and this kernel has no raw port access "
+            "(ioperm)"),
 };
 
 class Route : public ::testing::TestWithParam<RouteCase> {};
@@ -259,7 +249,7 @@ TEST_P(Route, CallsErrorAndReason) {
     EXPECT_EQ(result.reason, row.reason);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Route, ::testing::ValuesIn(kRoutes), RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, Route, ::testing::ValuesIn(kRoutes), test_support::RowName());
 
 // Every register of a claimed port goes to the driver's matching request;
 // the status register cannot be written there, and an address beyond the

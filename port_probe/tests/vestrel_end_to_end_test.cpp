@@ -3,25 +3,31 @@
 // base-address table, the run log, the register accesses, its output and
 // its exit status.
 #include "platform_expectations.h"
-#include "private_profile.h"
+#include "probe_record.h"
 #include "run_program.h"
-#include "temp_folder.h"
-
-#include "row_name.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using probe_record::Lines;
+using probe_record::probe_accesses;
+using probe_record::result_value;
+using probe_record::table_entries;
+using test_support::read_file;
+using test_support::write_file;
 
 // The request file is named with its folder: on Windows the profile
 // functions look for a bare name in the Windows folder.
@@ -50,11 +56,6 @@ Lines missing_entry_log(const std::string& text) {
     return {kOpened, text, kWriteIni, text};
 }
 
-Lines probe(unsigned base, const char* status) {
-    return {"W " + std::to_string(base + 2) + " 0x04", "W " + std::to_string(base + 2) + " 0x08",
-            "R " + std::to_string(base + 1) + " " + status};
-}
-
 std::string regex_escape(const std::string& text) {
     static const std::regex special(R"([.^$|()\[\]{}*+?\\/])");
     return std::regex_replace(text, special, R"(\$&)");
@@ -76,19 +77,6 @@ std::string today() {
     char date[16];
     std::strftime(date, sizeof date, "%m/%d/%y", std::localtime(&now));
     return date;
-}
-
-std::string profile_value(const std::string& file, const char* section, const char* key) {
-    char value[1024];
-    GetPrivateProfileStringA(section, key, "<missing>", value, sizeof value, file.c_str());
-    return value;
-}
-
-Lines table_entries() {
-    Lines values;
-    for (const char* key : {"LPT1_BASE", "LPT2_BASE", "LPT3_BASE"})
-        values.push_back(profile_value(std::string("./") + kTable, "LPT SECTION", key));
-    return values;
 }
 
 // A file written in text mode, with the platform's line ends turned back
@@ -140,16 +128,16 @@ protected:
     // back without it.
     static void expect_result(const std::string& request, const char* return_value,
                               const std::string& reason) {
-        EXPECT_EQ(profile_value(request, "Vestrel", "ReturnValue"), return_value);
+        EXPECT_EQ(result_value(request, "ReturnValue"), return_value);
         std::string read_back = reason;
         while (!read_back.empty() && (read_back.back() == '\n' || read_back.back() == ' '))
             read_back.pop_back();
         if (read_back != reason) {
-            EXPECT_NE(read_file(request).value_or("").find("FailureReason=" + reason),
+            EXPECT_NE(test_support::file_bytes(request).find("FailureReason=" + reason),
                       std::string::npos)
                 << "the reason was not stored with its end";
         }
-        EXPECT_EQ(profile_value(request, "Vestrel", "FailureReason"), read_back);
+        EXPECT_EQ(result_value(request, "FailureReason"), read_back);
     }
 
     static void expect_log(const char* path, const Lines& entries) {
@@ -159,23 +147,10 @@ protected:
                                                                               << *log;
     }
 
-    TempFolder folder_;
+    test_support::ScratchWorkingFolder folder_;
 };
 
 // --- the outcomes -----------------------------------------------------------
-
-struct OutcomeCase {
-    const char* name;
-    std::string request;  // request.ini
-    std::string table;    // TROV.INI before the run; "" when absent
-    const char* status;
-    const char* refusal;
-    const char* return_value;
-    std::string reason;
-    Lines accesses;
-    Lines log;          // the entries; none: no log file
-    Lines table_after;  // LPT1..LPT3; none: TROV.INI as before (or still absent)
-};
 
 const std::string kWithLog = "[Vestrel]\nLogFile=run.log\n";
 const Lines kDefaults = {"888", "956", "632"};
@@ -189,152 +164,127 @@ const std::string kEnosys =
     "No access to I/O port 890 (0x37A) of LPT1: this kernel or machine has no ioperm support. "
     "Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel";
 
+// One run: the files and the device before it, and all it must leave
+// behind. A row starts from the builder of its kind below, which gives the
+// usual run of that kind, and says only what differs.
+struct OutcomeCase {
+    const char* name = "";
+    std::string request = kWithLog + "LptPort=1\n";  // request.ini
+    std::string table;                               // TROV.INI before the run; "" when absent
+    const char* status = "0xFF";                     // what every status read returns
+    const char* refusal = "";  // the errno the driver refuses every access with
+    const char* return_value = "Failed";
+    std::string reason;
+    Lines accesses;
+    Lines log;          // the entries; none: no log file
+    Lines table_after;  // LPT1..LPT3; none: TROV.INI as before (or still absent)
+
+    // request.ini is `text`.
+    OutcomeCase& asking(std::string text) {
+        request = std::move(text);
+        return *this;
+    }
+    // request.ini names the log and has LptPort=`text`.
+    OutcomeCase& asking_port(const std::string& text) {
+        return asking(kWithLog + "LptPort=" + text + "\n");
+    }
+    // TROV.INI is `text` before the run and stays as it was.
+    OutcomeCase& with_table(std::string text) {
+        table = std::move(text);
+        table_after.clear();
+        return *this;
+    }
+    // TROV.INI has these LPT1..LPT3 entries after the run.
+    OutcomeCase& table_becomes(Lines entries) {
+        table_after = std::move(entries);
+        return *this;
+    }
+    // No log file is written.
+    OutcomeCase& without_log() {
+        log.clear();
+        return *this;
+    }
+};
+
+// The device answers on LPT`port` at `base`, its status reading `status`:
+// the summary as the result, both log entries, TROV.INI made with the
+// default bases.
+OutcomeCase answered(const char* name, int port, unsigned base, const char* status = "0xFF") {
+    OutcomeCase row;
+    row.name = name;
+    row.status = status;
+    row.return_value = "Success";
+    row.reason = summary(kRequest, port, base);
+    row.accesses = probe_accesses(base, status);
+    row.log = success_log(row.reason);
+    row.table_after = kDefaults;
+    return row.asking_port(std::to_string(port));
+}
+
+// The run fails with `reason` before any register access, logged after the
+// port layer's entry; TROV.INI stays as it was (or absent).
+OutcomeCase failed(const char* name, const std::string& reason) {
+    OutcomeCase row;
+    row.name = name;
+    row.reason = reason;
+    row.log = failure_log(reason);
+    return row;
+}
+
+// LptPort=`text` is no port from 1 to 3.
+OutcomeCase refused_port(const char* name, const std::string& text) {
+    return failed(name, kBadPort).asking_port(text);
+}
+
+// request.ini is `request`, without a usable port entry: the reason is
+// logged before the port layer is reached.
+OutcomeCase missing_port(const char* name, std::string request) {
+    OutcomeCase row = failed(name, kMissingPort).asking(std::move(request));
+    row.log = missing_entry_log(kMissingPort);
+    return row;
+}
+
+// The device does not answer on LPT1, its status reading `status`; TROV.INI
+// is made with the default bases.
+OutcomeCase unanswered(const char* name, const char* status) {
+    OutcomeCase row = failed(name, kNoAnswer).table_becomes(kDefaults);
+    row.status = status;
+    row.accesses = probe_accesses(888, status);
+    return row;
+}
+
+// The driver refuses the first access with the errno `refusal`; TROV.INI is
+// made with the default bases.
+OutcomeCase refused_access(const char* name, const char* refusal, const std::string& reason) {
+    OutcomeCase row = failed(name, reason).table_becomes(kDefaults);
+    row.refusal = refusal;
+    row.accesses = {"W 890 0x04 refused"};
+    return row;
+}
+
 const OutcomeCase kOutcomes[] = {
-    {"answer_lpt1_all_ones", kWithLog + "LptPort=1\n", "", "0xFF", "", "Success",
-     summary(kRequest, 1, 888), probe(888, "0xFF"), success_log(summary(kRequest, 1, 888)),
-     kDefaults},
-    {"answer_lpt2_bit4_only", kWithLog + "LptPort=2\n", "", "0x10", "", "Success",
-     summary(kRequest, 2, 956), probe(956, "0x10"), success_log(summary(kRequest, 2, 956)),
-     kDefaults},
-    {"answer_lpt3_configured_base",
-     kWithLog + "LptPort=3\n",
-     "[LPT SECTION]\nLPT3_BASE=1000\n",
-     "0xFF",
-     "",
-     "Success",
-     summary(kRequest, 3, 1000),
-     probe(1000, "0xFF"),
-     success_log(summary(kRequest, 3, 1000)),
-     {}},
-    {"answer_other_port_setting_kept",
-     kWithLog + "LptPort=1\n",
-     "[LPT SECTION]\nLPT2_BASE=1000\n",
-     "0xFF",
-     "",
-     "Success",
-     summary(kRequest, 1, 888),
-     probe(888, "0xFF"),
-     success_log(summary(kRequest, 1, 888)),
-     {"888", "1000", "632"}},
-    {"answer_highest_base",
-     kWithLog + "LptPort=1\n",
-     "[LPT SECTION]\nLPT1_BASE=65533\n",
-     "0xFF",
-     "",
-     "Success",
-     summary(kRequest, 1, 65533),
-     probe(65533, "0xFF"),
-     success_log(summary(kRequest, 1, 65533)),
-     {}},
-    {"port_text_2abc_probes_lpt2", kWithLog + "LptPort=2abc\n", "", "0xFF", "", "Success",
-     summary(kRequest, 2, 956), probe(956, "0xFF"), success_log(summary(kRequest, 2, 956)),
-     kDefaults},
-    {"answer_without_log",
-     "[Vestrel]\nLptPort=1\n",
-     "",
-     "0xFF",
-     "",
-     "Success",
-     summary(kRequest, 1, 888),
-     probe(888, "0xFF"),
-     {},
-     kDefaults},
-    {"no_answer_replaces_old_result",
-     kWithLog + "LptPort=1\nReturnValue=Success\nFailureReason=old\n", "", "0xEF", "", "Failed",
-     kNoAnswer, probe(888, "0xEF"), failure_log(kNoAnswer), kDefaults},
-    {"port_4",
-     kWithLog + "LptPort=4\n",
-     "",
-     "0xFF",
-     "",
-     "Failed",
-     kBadPort,
-     {},
-     failure_log(kBadPort),
-     {}},
-    {"port_text_blank_and_sign", kWithLog + "LptPort=\" +3\"\n", "", "0xFF", "", "Success",
-     summary(kRequest, 3, 632), probe(632, "0xFF"), success_log(summary(kRequest, 3, 632)),
-     kDefaults},
-    {"port_text_beyond_32_bits_not_wrapped_to_1",
-     kWithLog + "LptPort=4294967297\n",
-     "",
-     "0xFF",
-     "",
-     "Failed",
-     kBadPort,
-     {},
-     failure_log(kBadPort),
-     {}},
-    {"port_text_abc",
-     kWithLog + "LptPort=abc\n",
-     "",
-     "0xFF",
-     "",
-     "Failed",
-     kBadPort,
-     {},
-     failure_log(kBadPort),
-     {}},
-    {"port_entry_missing",
-     kWithLog,
-     "",
-     "0xFF",
-     "",
-     "Failed",
-     kMissingPort,
-     {},
-     missing_entry_log(kMissingPort),
-     {}},
-    {"port_entry_empty",
-     kWithLog + "LptPort=\n",
-     "",
-     "0xFF",
-     "",
-     "Failed",
-     kMissingPort,
-     {},
-     missing_entry_log(kMissingPort),
-     {}},
-    {"section_missing",
-     "[Other]\nLogFile=run.log\nLptPort=1\n",
-     "",
-     "0xFF",
-     "",
-     "Failed",
-     kMissingPort,
-     {},
-     {},
-     {}},
-    {"base_beyond_io_space_refused",
-     kWithLog + "LptPort=1\n",
-     "[LPT SECTION]\nLPT1_BASE=65534\n",
-     "0xFF",
-     "",
-     "Failed",
-     kBase65534,
-     {},
-     failure_log(kBase65534),
-     {}},
-    {"access_refused_eperm",
-     kWithLog + "LptPort=1\n",
-     "",
-     "0xFF",
-     "EPERM",
-     "Failed",
-     kEperm,
-     {"W 890 0x04 refused"},
-     failure_log(kEperm),
-     kDefaults},
-    {"access_refused_enosys",
-     kWithLog + "LptPort=1\n",
-     "",
-     "0xFF",
-     "ENOSYS",
-     "Failed",
-     kEnosys,
-     {"W 890 0x04 refused"},
-     failure_log(kEnosys),
-     kDefaults},
+    answered("answer_lpt1_all_ones", 1, 888),
+    answered("answer_lpt2_bit4_only", 2, 956, "0x10"),
+    answered("answer_lpt3_configured_base", 3, 1000).with_table("[LPT SECTION]\nLPT3_BASE=1000\n"),
+    answered("answer_other_port_setting_kept", 1, 888)
+        .with_table("[LPT SECTION]\nLPT2_BASE=1000\n")
+        .table_becomes({"888", "1000", "632"}),
+    answered("answer_highest_base", 1, 65533).with_table("[LPT SECTION]\nLPT1_BASE=65533\n"),
+    answered("port_text_2abc_probes_lpt2", 2, 956).asking_port("2abc"),
+    answered("answer_without_log", 1, 888).asking("[Vestrel]\nLptPort=1\n").without_log(),
+    unanswered("no_answer_replaces_old_result", "0xEF")
+        .asking(kWithLog + "LptPort=1\nReturnValue=Success\nFailureReason=old\n"),
+    refused_port("port_4", "4"),
+    answered("port_text_blank_and_sign", 3, 632).asking_port("\" +3\""),
+    refused_port("port_text_beyond_32_bits_not_wrapped_to_1", "4294967297"),
+    refused_port("port_text_abc", "abc"),
+    missing_port("port_entry_missing", kWithLog),
+    missing_port("port_entry_empty", kWithLog + "LptPort=\n"),
+    missing_port("section_missing", "[Other]\nLogFile=run.log\nLptPort=1\n").without_log(),
+    failed("base_beyond_io_space_refused", kBase65534)
+        .with_table("[LPT SECTION]\nLPT1_BASE=65534\n"),
+    refused_access("access_refused_eperm", "EPERM", kEperm),
+    refused_access("access_refused_enosys", "ENOSYS", kEnosys),
 };
 
 void PrintTo(const OutcomeCase& row, std::ostream* out) {
@@ -365,7 +315,7 @@ TEST_P(Outcome, RequestTableLogAndRegisters) {
             << "the first time stamp is not today's date as MM/DD/YY: " << log.substr(1, 17);
     }
     if (!row.table_after.empty()) {
-        EXPECT_EQ(table_entries(), row.table_after);
+        EXPECT_EQ(table_entries(std::string("./") + kTable), row.table_after);
     } else if (row.table.empty()) {
         EXPECT_FALSE(read_file(kTable).has_value()) << "the table was created";
     } else {
@@ -373,7 +323,7 @@ TEST_P(Outcome, RequestTableLogAndRegisters) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Outcome, ::testing::ValuesIn(kOutcomes), RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, Outcome, ::testing::ValuesIn(kOutcomes), test_support::RowName());
 
 // --- how the request file is named -----------------------------------------
 
@@ -409,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NamingCase{"percent_signs_are_no_format", {"./%s%n%d.ini"}, "./%s%n%d.ini"},
                       NamingCase{
                           "leading_blank_arguments_skipped", {"", " ", "./req.ini"}, "./req.ini"}),
-    RowName());
+    test_support::RowName());
 
 // --- no request file name --------------------------------------------------
 
@@ -458,8 +408,8 @@ TEST_F(EndToEnd, TwoRunsAppendToOneLog) {
     Lines both = success_log(summary(kRequest, 1, 888));
     for (const auto& entry : failure_log(kNoAnswer)) both.push_back(entry);
     expect_log("run.log", both);
-    Lines accesses = probe(888, "0xFF");
-    for (const auto& a : probe(888, "0x00")) accesses.push_back(a);
+    Lines accesses = probe_accesses(888, "0xFF");
+    for (const auto& a : probe_accesses(888, "0x00")) accesses.push_back(a);
     EXPECT_EQ(file_lines(kAccessRecord), accesses);
 }
 
@@ -488,8 +438,8 @@ TEST_P(LongName, TextsCutToTheBuffer) {
     expect_quiet_exit(vestrel({request_file}));
 
     const std::string cut = GetParam().full_text(request_file).substr(0, 299);
-    EXPECT_EQ(profile_value(request_file, "Vestrel", "ReturnValue"), GetParam().return_value);
-    EXPECT_EQ(profile_value(request_file, "Vestrel", "FailureReason"), cut);
+    EXPECT_EQ(result_value(request_file, "ReturnValue"), GetParam().return_value);
+    EXPECT_EQ(result_value(request_file, "FailureReason"), cut);
     if (GetParam().return_value == std::string("Success"))
         expect_log("run.log", success_log(cut));
     else
@@ -505,6 +455,6 @@ INSTANTIATE_TEST_SUITE_P(
                                        return "File:" + r +
                                               " does not contain Entry:LptPort or Section:Vestrel ";
                                    }}),
-    RowName());
+    test_support::RowName());
 
 }  // namespace

@@ -1,11 +1,9 @@
 // Vestrel.exe under Windows: the raw command line as CreateProcessA hands it
 // over (quotes, text glued to the program name, blanks only), the loader's
 // refusal without DlPortIO.dll, and the version resource.
-#include "private_profile.h"
+#include "probe_record.h"
 #include "run_command_line_win32.h"
-#include "temp_folder.h"
-
-#include "row_name.h"
+#include "test_support.h"
 
 #include <windows.h>
 
@@ -18,13 +16,11 @@
 
 namespace {
 
-const char kRequestBody[] = "[Vestrel]\nLptPort=1\n";
+using probe_record::result_value;
+using test_support::read_file;
+using test_support::write_file;
 
-std::string profile_value(const char* file, const char* key) {
-    char value[300];
-    GetPrivateProfileStringA("Vestrel", key, "<missing>", value, sizeof value, file);
-    return value;
-}
+const char kRequestBody[] = "[Vestrel]\nLptPort=1\n";
 
 std::string replace_program(std::string line, const std::string& program) {
     const std::string marker = "{PROGRAM}";
@@ -60,7 +56,7 @@ const RawLineCase kRawLines[] = {
 
 class RawCommandLine : public ::testing::TestWithParam<RawLineCase> {
 protected:
-    TempFolder folder_;
+    test_support::ScratchWorkingFolder folder_;
 };
 
 TEST_P(RawCommandLine, RequestFileIsTheVerbatimRemainder) {
@@ -76,8 +72,8 @@ TEST_P(RawCommandLine, RequestFileIsTheVerbatimRemainder) {
     EXPECT_EQ(run.standard_output, "");
     EXPECT_EQ(run.standard_error, "");
     if (row.expect == Expect::Success) {
-        EXPECT_EQ(profile_value(".\\request.ini", "ReturnValue"), "Success");
-        EXPECT_EQ(profile_value(".\\request.ini", "FailureReason"),
+        EXPECT_EQ(result_value(".\\request.ini", "ReturnValue"), "Success");
+        EXPECT_EQ(result_value(".\\request.ini", "FailureReason"),
                   ".\\request.ini: port = 1, addr = 888");
         EXPECT_EQ(folder_.entries(), (std::set<std::string>{"request.ini", "TROV.INI"}));
     } else {
@@ -88,10 +84,11 @@ TEST_P(RawCommandLine, RequestFileIsTheVerbatimRemainder) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RawCommandLine, ::testing::ValuesIn(kRawLines), RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, RawCommandLine, ::testing::ValuesIn(kRawLines),
+                         test_support::RowName());
 
 TEST(Loader, WithoutTheDriverLibraryTheProgramDoesNotStart) {
-    TempFolder folder;
+    test_support::ScratchWorkingFolder folder;
     write_file("request.ini", kRequestBody);
     std::filesystem::copy_file(beside_this_program("Vestrel.exe"), folder.path() / "Vestrel.exe");
     const std::string program = (folder.path() / "Vestrel.exe").string();

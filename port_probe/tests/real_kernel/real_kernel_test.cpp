@@ -2,12 +2,11 @@
 // scenario, the request file that the installed Vestrel wrote in the guest
 // and the exact register accesses that QEMU traced between the scenario's
 // markers.
-#include "row_name.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -47,7 +46,7 @@ const unsigned kBeginMarker = 0xA5;
 const unsigned kEndMarker = 0x5A;
 
 Lines read_lines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::istringstream in(test_support::file_bytes(path));
     Lines lines;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -248,7 +247,8 @@ TEST_P(RealKernel, RequestFileAndRegisterAccesses) {
     expect_accesses(row.way, accesses);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, RealKernel, ::testing::ValuesIn(kScenarios), RowName());
+INSTANTIATE_TEST_SUITE_P(Scenarios, RealKernel, ::testing::ValuesIn(kScenarios),
+                         test_support::RowName());
 
 // Every scenario the guest ran is checked above, and each boot finished.
 TEST(RealKernelBoots, EveryScenarioIsChecked) {
