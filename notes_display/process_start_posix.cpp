@@ -32,6 +32,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +43,14 @@
 #include <vector>
 
 extern char** environ;
+
+// The C library's own clone, under the name that tools loaded into the host
+// leave alone. A sanitizer runtime, for one, wraps `clone` and treats the
+// child as a forked copy of the process, resetting its records of all the
+// host's threads; these children share the host's memory instead, and leave
+// it untouched.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's exported name
+extern "C" int __clone(int (*function)(void*), void* stack, int flags, void* argument, ...);
 
 // Sanitizer builds: the code that runs in the children is left
 // uninstrumented, since a sanitizer's bookkeeping belongs to the host thread
@@ -171,9 +180,18 @@ void prepare(Launch& launch, std::vector<std::string> words) {
 // From here to start(): code that runs in the children, on their own stacks
 // in the host's memory. Async-signal-safe calls only.
 
+// Ends a child with the exit system call itself. The C library's _exit may be
+// wrapped by a tool loaded into the host (a sanitizer runs its end-of-process
+// checks there), and whatever it does would act on the host's memory, which
+// the child shares. The child is a process of its own, so this ends it.
+[[noreturn]] CHILD_CODE void exit_child(int status) {
+    ::syscall(SYS_exit, status);
+    __builtin_unreachable();
+}
+
 [[noreturn]] CHILD_CODE void fail_in_child(Launch& launch, int error) {
     launch.error = error;
-    ::_exit(127);
+    exit_child(127);
 }
 
 // Handlers and ignored signals of the host are not the viewer's business.
@@ -243,11 +261,11 @@ CHILD_CODE int run_viewer(void* argument) {
 // whoever adopts it.
 CHILD_CODE int run_intermediate(void* argument) {
     Launch& launch = *static_cast<Launch*>(argument);
-    if (::clone(run_viewer, launch.viewer_stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &launch) <
-        0) {
+    if (::__clone(run_viewer, launch.viewer_stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD,
+                  &launch) < 0) {
         launch.error = errno;
     }
-    ::_exit(0);
+    exit_child(0);
 }
 
 bool start(std::vector<std::string> words) {
@@ -265,8 +283,8 @@ bool start(std::vector<std::string> words) {
     ::sigfillset(&all_signals);
     ::pthread_sigmask(SIG_SETMASK, &all_signals, &previous);
     // No exit signal: see the top of this file.
-    const pid_t intermediate =
-        ::clone(run_intermediate, launch.intermediate_stack.top(), CLONE_VM | CLONE_VFORK, &launch);
+    const pid_t intermediate = ::__clone(run_intermediate, launch.intermediate_stack.top(),
+                                         CLONE_VM | CLONE_VFORK, &launch);
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (intermediate < 0) {
         return false;

@@ -18,7 +18,7 @@ std::string request_file_from_remainder(const char* remainder) {
     return remainder;
 }
 
-std::string request_file_from_command_line(const char* command_line) {
+std::size_t program_name_length(const char* command_line) {
     const char* p = command_line;
     if (*p == '"') {
         ++p;
@@ -27,7 +27,11 @@ std::string request_file_from_command_line(const char* command_line) {
     } else {
         while (!ends_token(*p)) ++p;
     }
-    return request_file_from_remainder(p);
+    return static_cast<std::size_t>(p - command_line);
+}
+
+std::string request_file_from_command_line(const char* command_line) {
+    return request_file_from_remainder(command_line + program_name_length(command_line));
 }
 
 std::string request_file_from_arguments(int argc, const char* const* argv) {

@@ -4,6 +4,7 @@
 // 1 to 32; codes 128 to 255 are never blanks.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The request file name from a raw command line that starts with the
@@ -11,6 +12,11 @@
 // next double quote, or to the end) or runs up to the first character with a
 // code from 0 to 32.
 std::string request_file_from_command_line(const char* command_line);
+
+// The length of the program's name at the start of a raw command line, by the
+// rule above: a quoted name with both its quotes, or the characters before the
+// first code from 0 to 32.
+std::size_t program_name_length(const char* command_line);
 
 // The request file name from the remainder after the program's name (leading
 // blanks are skipped, the rest is kept verbatim).

@@ -13,25 +13,29 @@ struct RawCase {
     const char* name;
     std::string command_line;
     std::string request_file;
+    std::string program;  // the program's name as the line starts with it
 };
 
 const RawCase kRawCases[] = {
-    {"plain", "Vestrel.exe req.ini", "req.ini"},
-    {"program_only", "Vestrel.exe", ""},
-    {"only_blanks_after_program", "Vestrel.exe   \t ", ""},
-    {"empty_line", "", ""},
+    {"plain", "Vestrel.exe req.ini", "req.ini", "Vestrel.exe"},
+    {"program_only", "Vestrel.exe", "", "Vestrel.exe"},
+    {"only_blanks_after_program", "Vestrel.exe   \t ", "", "Vestrel.exe"},
+    {"empty_line", "", "", ""},
     {"every_blank_code_skipped", std::string("Vestrel.exe \x01\x09\x0A\x0D\x1F\x20req.ini"),
-     "req.ini"},
-    {"tab_ends_program_name", "Vestrel.exe\treq.ini", "req.ini"},
-    {"control_char_ends_program_name", "Vestrel.exe\x01req.ini", "req.ini"},
-    {"quoted_program", "\"C:\\Program Files\\Vestrel.exe\" req.ini", "req.ini"},
-    {"quoted_program_then_text_without_blank", "\"C:\\a b\\Vestrel.exe\"req.ini", "req.ini"},
-    {"quoted_program_unterminated", "\"C:\\a b\\Vestrel.exe req.ini", ""},
-    {"quote_inside_unquoted_program", "Ves\"trel req.ini", "req.ini"},
-    {"quoted_request_keeps_quotes", "Vestrel.exe \"my req.ini\"", "\"my req.ini\""},
-    {"inner_and_trailing_blanks_kept", "Vestrel.exe a b  c \t", "a b  c \t"},
-    {"high_codes_are_not_blanks", "Vestrel.exe \xA0req.ini", "\xA0req.ini"},
-    {"high_code_in_program_name", "Ves\xFFtrel.exe req.ini", "req.ini"},
+     "req.ini", "Vestrel.exe"},
+    {"tab_ends_program_name", "Vestrel.exe\treq.ini", "req.ini", "Vestrel.exe"},
+    {"control_char_ends_program_name", "Vestrel.exe\x01req.ini", "req.ini", "Vestrel.exe"},
+    {"quoted_program", "\"C:\\Program Files\\Vestrel.exe\" req.ini", "req.ini",
+     "\"C:\\Program Files\\Vestrel.exe\""},
+    {"quoted_program_then_text_without_blank", "\"C:\\a b\\Vestrel.exe\"req.ini", "req.ini",
+     "\"C:\\a b\\Vestrel.exe\""},
+    {"quoted_program_unterminated", "\"C:\\a b\\Vestrel.exe req.ini", "",
+     "\"C:\\a b\\Vestrel.exe req.ini"},
+    {"quote_inside_unquoted_program", "Ves\"trel req.ini", "req.ini", "Ves\"trel"},
+    {"quoted_request_keeps_quotes", "Vestrel.exe \"my req.ini\"", "\"my req.ini\"", "Vestrel.exe"},
+    {"inner_and_trailing_blanks_kept", "Vestrel.exe a b  c \t", "a b  c \t", "Vestrel.exe"},
+    {"high_codes_are_not_blanks", "Vestrel.exe \xA0req.ini", "\xA0req.ini", "Vestrel.exe"},
+    {"high_code_in_program_name", "Ves\xFFtrel.exe req.ini", "req.ini", "Ves\xFFtrel.exe"},
 };
 
 void PrintTo(const RawCase& row, std::ostream* out) {
@@ -43,6 +47,11 @@ class RawCommandLine : public ::testing::TestWithParam<RawCase> {};
 TEST_P(RawCommandLine, GivesRequestFile) {
     EXPECT_EQ(request_file_from_command_line(GetParam().command_line.c_str()),
               GetParam().request_file);
+}
+
+TEST_P(RawCommandLine, GivesProgramName) {
+    const std::string& line = GetParam().command_line;
+    EXPECT_EQ(line.substr(0, program_name_length(line.c_str())), GetParam().program);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rule, RawCommandLine, ::testing::ValuesIn(kRawCases),

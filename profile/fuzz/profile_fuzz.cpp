@@ -1,29 +1,40 @@
 // libFuzzer target for the core: arbitrary file bytes, one read and one write
 // with names picked by the first bytes of the input. Checks that a read never
 // writes past the buffer, that a write's splice stays inside the file, that
-// the written entry reads back, that every other entry reads as before, and
-// that writing the same value again changes nothing.
-//   cmake -DPARPORT_BUILD_FUZZERS=ON -DCMAKE_CXX_COMPILER=clang++ ...
-//   <build>/bin/profile_fuzz -max_total_time=60
+// the written entry reads back, that the bytes the write changed lie inside
+// the edited entry's line (a new entry or section only adds bytes), that every
+// other entry reads as before, and that writing the same value again changes
+// nothing.
+//   cmake --workflow --preset linux-fuzz      (or, by hand, after its build:)
+//   build/linux-fuzz/bin/profile_fuzz -max_total_time=60 <a copy of corpus/>
+#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "fuzz_check.h"
 #include "profile_text.h"
 
 namespace {
 
 const char* const kSections[] = {"S", "s", "T", "", "S]", " S "};
 const char* const kKeys[] = {"k", "K", "a", "", "k=x", ";c"};
-const char* const kValues[] = {"", "1", "x y", "'q'", "\t lead", "v\n", "\"a\"b\""};
+const char* const kValues[] = {"",    "1",        "x y", "'q'", "\t lead",
+                               "v\n", "\"a\"b\"", "a=b", "[S]", "  "};
 
-std::string read(const std::string& file, const char* section, const char* key) {
+std::string read(const std::string& file, const char* section, const char* key,
+                 const char* default_value = "<none>") {
     char buffer[64];
     const uint32_t n =
-        profile_text::get_string(file, section, key, "<none>", buffer, sizeof buffer);
+        profile_text::get_string(file, section, key, default_value, buffer, sizeof buffer);
     return std::string(buffer, n);
+}
+
+// Whether the file holds the entry: only a missing one reads as either default.
+bool has_entry(const std::string& file, const char* section, const char* key) {
+    return read(file, section, key, "<none>") == read(file, section, key, "<void>");
 }
 
 // What a written value reads back as: leading and trailing blanks go, the
@@ -52,8 +63,46 @@ std::string trimmed_lower(const char* s) {
     return out;
 }
 
-void check(bool ok) {
-    if (!ok) std::abort();
+// The bytes a write changed, found by comparing the two files (not from the
+// write's plan): the original's bytes between the longest common head and the
+// longest common tail. They must lie inside the entry's line, with at most
+// the LF that ends it (a value written with its own final LF takes that LF's
+// place; a stored value with its own LF before the entry's CR LF loses it),
+// and only an entry that was there before may lose any. Lines are counted in
+// code units: two bytes each in a UTF-16LE file.
+std::vector<unsigned> code_units(const std::string& bytes, bool utf16) {
+    std::vector<unsigned> units;
+    for (std::size_t i = 0; i < bytes.size(); i += utf16 ? 2 : 1) {
+        unsigned unit = static_cast<unsigned char>(bytes[i]);
+        if (utf16 && i + 1 < bytes.size()) {
+            unit |= static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        }
+        units.push_back(unit);
+    }
+    return units;
+}
+
+void check_edit_confined(const std::string& before_bytes, const std::string& after_bytes,
+                         bool utf16, bool key_was_there) {
+    const std::vector<unsigned> before = code_units(before_bytes, utf16);
+    const std::vector<unsigned> after = code_units(after_bytes, utf16);
+    const std::size_t shorter = std::min(before.size(), after.size());
+    std::size_t head = 0;
+    while (head < shorter && before[head] == after[head]) ++head;
+    std::size_t tail = 0;
+    while (tail < shorter - head &&
+           before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) {
+        ++tail;
+    }
+    const std::size_t end = before.size() - tail;
+    if (end <= head) return;  // units added only
+    FUZZ_CHECK(key_was_there);
+    unsigned line_feeds = 0;
+    for (std::size_t i = head; i < end; ++i) {
+        FUZZ_CHECK(before[i] != '\r');
+        if (before[i] == '\n') ++line_feeds;
+    }
+    FUZZ_CHECK(line_feeds <= 1);
 }
 
 }  // namespace
@@ -70,34 +119,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::memset(buffer, 0x5A, sizeof buffer);
     const uint32_t n = profile_text::get_string(file, section, key, "dflt  ", buffer, buffer_size);
     if (buffer_size == 0) {
-        check(n == 0 && buffer[0] == 0x5A);
+        FUZZ_CHECK(n == 0 && buffer[0] == 0x5A);
     } else {
-        check(n < buffer_size && buffer[n] == '\0');
-        for (std::size_t i = buffer_size; i < sizeof buffer; ++i) check(buffer[i] == 0x5A);
+        FUZZ_CHECK(n < buffer_size && buffer[n] == '\0');
+        for (std::size_t i = buffer_size; i < sizeof buffer; ++i) FUZZ_CHECK(buffer[i] == 0x5A);
     }
     (void)profile_text::get_int(file, section, key, -7);
 
     profile_text::Splice splice;
     if (!profile_text::plan_put(file, section, key, value, splice)) {
-        check(profile_text::put_string(file, section, key, value) == file);
+        FUZZ_CHECK(profile_text::put_string(file, section, key, value) == file);
         return 0;
     }
-    check(splice.offset <= file.size() && splice.length <= file.size() - splice.offset);
+    FUZZ_CHECK(splice.offset <= file.size() && splice.length <= file.size() - splice.offset);
     std::string after = file;
     after.replace(splice.offset, splice.length, splice.bytes);
-    check(after == profile_text::put_string(file, section, key, value));
+    FUZZ_CHECK(after == profile_text::put_string(file, section, key, value));
+    const bool utf16 = file.size() >= 2 && file[0] == '\xFF' && file[1] == '\xFE';
+    check_edit_confined(file, after, utf16, has_entry(file, section, key));
 
     // A key spelled with '=' or a section with ']' is stored as given but
     // reads back under another name (and a second write adds it again).
     const bool plain_names =
         std::strchr(key, '=') == nullptr && std::strchr(section, ']') == nullptr;
     if (!plain_names) return 0;
-    check(read(after, section, key) == read_back(value));
+    FUZZ_CHECK(read(after, section, key) == read_back(value));
     // Writing the same again changes nothing; a value with its own final LF
     // may take one more write to settle.
     const std::string again = profile_text::put_string(after, section, key, value);
-    check(again == after || std::strcmp(value, "v\n") == 0);
-    check(profile_text::put_string(again, section, key, value) == again);
+    FUZZ_CHECK(again == after || std::strcmp(value, "v\n") == 0);
+    FUZZ_CHECK(profile_text::put_string(again, section, key, value) == again);
     for (const char* s : kSections) {
         for (const char* k : kKeys) {
             if (trimmed_lower(s) == trimmed_lower(section) &&
@@ -105,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 continue;
             }
             if (std::strchr(k, '=') || std::strchr(s, ']')) continue;
-            check(read(after, s, k) == read(file, s, k));
+            FUZZ_CHECK(read(after, s, k) == read(file, s, k));
         }
     }
     return 0;
