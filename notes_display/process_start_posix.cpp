@@ -19,8 +19,8 @@
 // Because the children share the host's memory and thread-local storage,
 // everything that allocates (argv, the candidate paths from PATH, the
 // stacks) is prepared before the first clone, and the children make only
-// async-signal-safe system calls, touching no memory but their stacks and
-// the launch record. All signals are blocked in the calling thread around
+// system calls, straight to the kernel, touching no memory but their stacks
+// and the launch record. All signals are blocked in the calling thread around
 // the start, so no host handler ever runs in a child; the viewer resets every
 // handler to the default before it unblocks them, and the caller's own mask
 // is restored right after. Clones run no atfork handlers.
@@ -178,12 +178,23 @@ void prepare(Launch& launch, std::vector<std::string> words) {
 }
 
 // From here to start(): code that runs in the children, on their own stacks
-// in the host's memory. Async-signal-safe calls only.
+// in the host's memory. They make their system calls directly, never through
+// the C library's wrappers: a tool loaded into the host may wrap those (a
+// sanitizer keeps records of descriptors, signal handlers and the process's
+// end), and whatever a wrapper records would land in the host's memory, which
+// the children share. Each child is a process of its own, with its own
+// descriptor table and signal handlers.
 
-// Ends a child with the exit system call itself. The C library's _exit may be
-// wrapped by a tool loaded into the host (a sanitizer runs its end-of-process
-// checks there), and whatever it does would act on the host's memory, which
-// the child shares. The child is a process of its own, so this ends it.
+// The kernel's signal set, 64 signals, and a signal action with the default
+// handler, no flags and an empty mask: all zero in every layout the kernel's
+// action structure has.
+constexpr std::size_t kKernelSignalSetSize = 8;
+struct KernelSignalAction {
+    unsigned long words[4];
+};
+
+// Ends a child. The exit system call ends the calling process, which each
+// child is.
 [[noreturn]] CHILD_CODE void exit_child(int status) {
     ::syscall(SYS_exit, status);
     __builtin_unreachable();
@@ -196,36 +207,32 @@ void prepare(Launch& launch, std::vector<std::string> words) {
 
 // Handlers and ignored signals of the host are not the viewer's business.
 CHILD_CODE void reset_signals() {
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    ::sigemptyset(&default_action.sa_mask);
-    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-        ::sigaction(signal_number, &default_action, nullptr);
+    const KernelSignalAction default_action{};
+    for (int signal_number = 1; signal_number <= 64; ++signal_number) {
+        ::syscall(SYS_rt_sigaction, signal_number, &default_action, nullptr, kKernelSignalSetSize);
     }
-    sigset_t no_signals;
-    ::sigemptyset(&no_signals);
-    ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
+    const unsigned long long no_signals = 0;
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &no_signals, nullptr, kKernelSignalSetSize);
 }
 
 // Standard input and output go to the null device; every other descriptor of
-// the host is closed by the exec. The descriptor table is the viewer's own
-// copy: nothing here touches the host's.
+// the host is closed by the exec.
 CHILD_CODE int redirect_descriptors(const Launch& launch) {
-    const int null_fd = ::open("/dev/null", O_RDWR);
+    const long null_fd = ::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR);
     if (null_fd < 0) {
         return errno;
     }
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (null_fd != fd && ::dup2(null_fd, fd) < 0) {
+    for (long fd = 0; fd <= 2; ++fd) {
+        if (null_fd != fd && ::syscall(SYS_dup3, null_fd, fd, 0) < 0) {
             return errno;
         }
     }
     if (null_fd > 2) {
-        ::close(null_fd);
+        ::syscall(SYS_close, null_fd);
     }
-    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-        for (int fd = 3; fd < launch.open_max; ++fd) {
-            ::close(fd);
+    if (::syscall(SYS_close_range, 3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        for (long fd = 3; fd < launch.open_max; ++fd) {
+            ::syscall(SYS_close, fd);
         }
     }
     return 0;
@@ -238,7 +245,7 @@ CHILD_CODE int redirect_descriptors(const Launch& launch) {
 CHILD_CODE int exec_candidates(const Launch& launch) {
     int error = ENOENT;
     for (const std::string& path : launch.candidates) {
-        ::execve(path.c_str(), launch.argv.data(), launch.envp);
+        ::syscall(SYS_execve, path.c_str(), launch.argv.data(), launch.envp);
         error = errno;
         if (error != EACCES && error != ENOENT && error != ENOTDIR && error != ESTALE &&
             error != ENODEV && error != ETIMEDOUT) {
@@ -250,7 +257,7 @@ CHILD_CODE int exec_candidates(const Launch& launch) {
 
 CHILD_CODE int run_viewer(void* argument) {
     Launch& launch = *static_cast<Launch*>(argument);
-    ::setsid();
+    ::syscall(SYS_setsid);
     reset_signals();
     const int error = redirect_descriptors(launch);
     fail_in_child(launch, error != 0 ? error : exec_candidates(launch));
