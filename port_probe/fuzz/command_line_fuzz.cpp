@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "command_line.h"
-#include "fuzz_check.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -57,14 +57,7 @@ void check_raw_line(const std::string& line) {
 }
 
 void check_arguments(const std::string& joined_by_nul) {
-    std::vector<std::string> arguments(1);
-    for (const char c : joined_by_nul) {
-        if (c == '\0') {
-            arguments.emplace_back();
-        } else {
-            arguments.back().push_back(c);
-        }
-    }
+    const std::vector<std::string> arguments = split_at_nuls(joined_by_nul);
     std::vector<const char*> argv{"Vestrel"};
     std::string joined;
     for (const std::string& argument : arguments) {

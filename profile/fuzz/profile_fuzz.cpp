@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_check.h"
+#include "fuzz_support.h"
 #include "profile_text.h"
 
 namespace {
