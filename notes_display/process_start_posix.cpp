@@ -185,10 +185,11 @@ void prepare(Launch& launch, std::vector<std::string> words) {
 // the children share. Each child is a process of its own, with its own
 // descriptor table and signal handlers.
 
-// The kernel's signal set, 64 signals, and a signal action with the default
-// handler, no flags and an empty mask: all zero in every layout the kernel's
-// action structure has.
-constexpr std::size_t kKernelSignalSetSize = 8;
+// The kernel's signals and the size of its signal set, one bit each, and a
+// signal action with the default handler, no flags and an empty mask: all
+// zero in every layout the kernel's action structure has.
+constexpr int kKernelSignals = 64;
+constexpr std::size_t kKernelSignalSetSize = kKernelSignals / 8;
 struct KernelSignalAction {
     unsigned long words[4];
 };
@@ -208,7 +209,7 @@ struct KernelSignalAction {
 // Handlers and ignored signals of the host are not the viewer's business.
 CHILD_CODE void reset_signals() {
     const KernelSignalAction default_action{};
-    for (int signal_number = 1; signal_number <= 64; ++signal_number) {
+    for (int signal_number = 1; signal_number <= kKernelSignals; ++signal_number) {
         ::syscall(SYS_rt_sigaction, signal_number, &default_action, nullptr, kKernelSignalSetSize);
     }
     const unsigned long long no_signals = 0;

@@ -63,13 +63,8 @@ std::string trimmed_lower(const char* s) {
     return out;
 }
 
-// The bytes a write changed, found by comparing the two files (not from the
-// write's plan): the original's bytes between the longest common head and the
-// longest common tail. They must lie inside the entry's line, with at most
-// the LF that ends it (a value written with its own final LF takes that LF's
-// place; a stored value with its own LF before the entry's CR LF loses it),
-// and only an entry that was there before may lose any. Lines are counted in
-// code units: two bytes each in a UTF-16LE file.
+// A file's code units: its bytes, or for a UTF-16LE file its two-byte units
+// (an odd last byte a unit of its own).
 std::vector<unsigned> code_units(const std::string& bytes, bool utf16) {
     std::vector<unsigned> units;
     for (std::size_t i = 0; i < bytes.size(); i += utf16 ? 2 : 1) {
@@ -82,6 +77,13 @@ std::vector<unsigned> code_units(const std::string& bytes, bool utf16) {
     return units;
 }
 
+// The bytes a write changed, found by comparing the two files (not from the
+// write's plan): the original's bytes between the longest common head and the
+// longest common tail. They must lie inside the entry's line, with at most
+// the LF that ends it (a value written with its own final LF takes that LF's
+// place; a stored value with its own LF before the entry's CR LF loses it),
+// and only an entry that was there before may lose any. Files are compared
+// in code units.
 void check_edit_confined(const std::string& before_bytes, const std::string& after_bytes,
                          bool utf16, bool key_was_there) {
     const std::vector<unsigned> before = code_units(before_bytes, utf16);
