@@ -1,4 +1,5 @@
-# Installs the Quorle component into a scratch prefix, then builds and runs a
+# Installs Quorle's components into a scratch prefix (the runtime alone
+# first: the shared object and nothing to build with), then builds and runs a
 # consumer found through find_package(Quorle) and one built with the flags of
 # pkg-config.
 #   -DBUILD_DIR -DWORK_DIR -DCONSUMER_DIR -DGENERATOR -DC_COMPILER -DLIBDIR -DINCLUDEDIR
@@ -15,8 +16,17 @@ endfunction()
 
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component Quorle)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component quorle_runtime)
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
+list(SORT installed)
+# Beside the shared object, only its documents (license, changelogs).
+set(shared_object ${installed})
+list(FILTER shared_object EXCLUDE REGEX "^share/")
+if(NOT shared_object STREQUAL "${LIBDIR}/libQuorle.so.6;${LIBDIR}/libQuorle.so.6.3.0")
+  message(FATAL_ERROR "the runtime component installed: ${installed}")
+endif()
 
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component quorle_development)
 file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
 list(SORT installed)
 foreach(expected ${INCLUDEDIR}/quorle.h ${LIBDIR}/libQuorle.so ${LIBDIR}/libQuorle.so.6
@@ -44,6 +54,11 @@ set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
 run(pkg-config --modversion quorle)
 if(NOT run_output MATCHES "^6\\.3\\.0")
   message(FATAL_ERROR "pkg-config version: ${run_output}")
+endif()
+# The prefix is written out, not found relative to the file.
+file(STRINGS ${prefix}/${LIBDIR}/pkgconfig/quorle.pc prefix_line REGEX "^prefix=")
+if(NOT prefix_line STREQUAL "prefix=${prefix}")
+  message(FATAL_ERROR "quorle.pc says ${prefix_line}, installed under ${prefix}")
 endif()
 run(pkg-config --cflags --libs quorle)
 separate_arguments(flags UNIX_COMMAND "${run_output}")
