@@ -1,9 +1,8 @@
 #include "lpt_port.h"
 
 #include "dlportio/dlportio.h"
-#include "port_access.h"
+#include "platform.h"
 #include "private_profile.h"
-#include "table_file.h"
 
 #include <cstdio>
 #include <cstring>

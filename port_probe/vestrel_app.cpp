@@ -1,8 +1,7 @@
 #include "vestrel_app.h"
 
-#include "log_file.h"
 #include "lpt_port.h"
-#include "message_box.h"
+#include "platform.h"
 #include "private_profile.h"
 
 #include <climits>

@@ -5,7 +5,7 @@
 //   - the Linux library libDlPortIO.so (dlportio_linux.cpp: the kernel's
 //     parallel-port driver, or ioperm, inb and outb),
 //   - the simulated device of the same name used by the tests and the demo
-//     (dlportio_sim.cpp).
+//     (simulated/dlportio_sim.cpp).
 #pragma once
 
 #include <stdint.h>

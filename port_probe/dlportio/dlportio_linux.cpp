@@ -2,11 +2,15 @@
 // which reaches each port through the kernel's parallel-port driver (ppdev)
 // or with raw port I/O (see port_router.h for the order).
 //
-// Raw access uses ioperm() for exactly the port addressed, before every
-// access: inb/outb on a port that ioperm() did not grant raise a
-// general-protection fault, which kills the process. ioperm() needs
-// CAP_SYS_RAWIO, an x86 kernel built with CONFIG_X86_IOPL_IOPERM and no
-// lockdown. On other machines there is no raw access, only the driver.
+// The library's start runs when the program is loaded, before the program's
+// own code: a process that holds CAP_SYS_RAWIO (a file capability on the
+// program, or root) gets raw access to the machine's parallel-port
+// registers with ioperm() and gives the capability up at once, before the
+// program opens any file a user named. inb/outb on a port that ioperm() did
+// not grant raise a general-protection fault, which kills the process;
+// ioperm() needs CAP_SYS_RAWIO, an x86 kernel built with
+// CONFIG_X86_IOPL_IOPERM and no lockdown. On other machines there is no raw
+// access, only the driver.
 //
 // The library keeps one process-wide router and is meant for single-threaded
 // programs. A claimed port stays claimed until the process ends.
@@ -19,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include <dirent.h>
@@ -39,6 +45,7 @@
 
 namespace {
 
+using dlportio::IoRange;
 using dlportio::KernelPort;
 using dlportio::Lockdown;
 using dlportio::Register;
@@ -53,11 +60,41 @@ int parport_number(const char* name) {
     return *end == '\0' && number <= 255 ? static_cast<int>(number) : -1;
 }
 
-std::string node_path(int number) {
-    return "/dev/parport" + std::to_string(number);
-}
-
 void ignore_signal(int) {}
+
+class LinuxSysfs final : public dlportio::Sysfs {
+public:
+    std::vector<std::string> entries(const std::string& folder) override {
+        std::vector<std::string> names;
+        DIR* listing = opendir(folder.c_str());
+        if (listing == nullptr) return names;
+        while (const dirent* entry = readdir(listing))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.emplace_back(entry->d_name);
+        closedir(listing);
+        return names;
+    }
+
+    std::optional<std::string> text(const std::string& path) override {
+        std::ifstream in(path);
+        if (!in) return std::nullopt;
+        std::ostringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+};
+
+// The process's capability sets, as capget() and capset() take them.
+struct Capabilities {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+
+    bool read() { return syscall(SYS_capget, &header, data) == 0; }
+    int write() { return syscall(SYS_capset, &header, data) == 0 ? 0 : errno; }
+    __user_cap_data_struct& raw_io() { return data[CAP_TO_INDEX(CAP_SYS_RAWIO)]; }
+};
+
+const __u32 kRawIo = CAP_TO_MASK(CAP_SYS_RAWIO);
 
 class LinuxPortSystem final : public dlportio::PortSystem {
 public:
@@ -78,9 +115,14 @@ public:
         return ports;
     }
 
-    int open_port(int number) override {
-        const int fd = open(node_path(number).c_str(), O_RDWR | O_CLOEXEC);
-        return fd >= 0 ? fd : -errno;
+    std::vector<IoRange> parallel_ports() override {
+        LinuxSysfs sysfs;
+        return dlportio::declared_parallel_ports(sysfs);
+    }
+
+    int open_port(int number, int& handle) override {
+        handle = open(dlportio::node_path(number).c_str(), O_RDWR | O_CLOEXEC);
+        return handle >= 0 ? 0 : errno;
     }
 
     // PPCLAIM sleeps in the kernel while another program holds the port; a
@@ -133,9 +175,28 @@ public:
         return ioctl(handle, request, &byte) == 0 ? 0 : errno;
     }
 
+    bool raise_raw_io_capability() override {
+        Capabilities caps;
+        if (!caps.read() || (caps.raw_io().permitted & kRawIo) == 0) return false;
+        if ((caps.raw_io().effective & kRawIo) != 0) return true;
+        caps.raw_io().effective |= kRawIo;
+        return caps.write() == 0;
+    }
+
+    int drop_raw_io_capability() override {
+        Capabilities caps;
+        if (!caps.read()) return errno;
+        auto& sets = caps.raw_io();
+        if (((sets.effective | sets.permitted | sets.inheritable) & kRawIo) == 0) return 0;
+        sets.effective &= ~kRawIo;
+        sets.permitted &= ~kRawIo;
+        sets.inheritable &= ~kRawIo;
+        return caps.write();
+    }
+
 #ifdef DLPORTIO_RAW_IO
-    int raw_grant(uint16_t port) override {
-        return ioperm(port, 1, 1) == 0 ? 0 : errno;
+    int raw_grant(IoRange range) override {
+        return ioperm(range.first, range.last - range.first + 1u, 1) == 0 ? 0 : errno;
     }
     uint8_t raw_read(uint16_t port) override {
         return inb(port);
@@ -144,7 +205,7 @@ public:
         outb(value, port);
     }
 #else
-    int raw_grant(uint16_t) override {
+    int raw_grant(IoRange) override {
         return ENOSYS;
     }
     uint8_t raw_read(uint16_t) override {
@@ -162,16 +223,9 @@ public:
         return modes.find('[') != std::string::npos ? Lockdown::locked : Lockdown::unknown;
     }
 
-    bool has_raw_io_capability() override {
-        __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-        if (syscall(SYS_capget, &header, data) != 0) return false;
-        return (data[CAP_TO_INDEX(CAP_SYS_RAWIO)].effective & CAP_TO_MASK(CAP_SYS_RAWIO)) != 0;
-    }
-
     std::string node_group(int number) override {
         struct stat info = {};
-        if (stat(node_path(number).c_str(), &info) != 0) return "";
+        if (stat(dlportio::node_path(number).c_str(), &info) != 0) return "";
         char buffer[1024];
         group entry = {};
         group* found = nullptr;
@@ -189,6 +243,12 @@ dlportio::PortRouter& router() {
     static LinuxPortSystem system;
     static dlportio::PortRouter instance(system);
     return instance;
+}
+
+// Run by the loader when the library is loaded with the program, before the
+// program's own code and before any of its files are opened.
+__attribute__((constructor)) void start_router() {
+    router().start();
 }
 
 }  // namespace

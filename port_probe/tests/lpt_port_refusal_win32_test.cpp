@@ -3,8 +3,8 @@
 // the status byte alone (a failed read that returns 0x00 is "no answer").
 #include "lpt_port.h"
 
-#include "dlportio/dlportio_sim.h"
 #include "probe_record.h"
+#include "simulated/dlportio_sim.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "lpt_port.h"
 
-#include "dlportio/dlportio_sim.h"
+#include "platform.h"
 #include "probe_record.h"
-#include "table_file.h"
+#include "simulated/dlportio_sim.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The Linux driver library's choice of way to each port (the kernel's
-// parallel-port driver or raw access) and its reasons for a refusal, against
-// a fake kernel that records every request.
+// parallel-port driver or raw access), the address rule for raw access, what
+// its start obtains and gives up, and its reasons for a refusal, against a
+// fake kernel that records every request.
 #include "port_router.h"
 
 #include "test_support.h"
@@ -16,6 +17,7 @@
 
 namespace {
 
+using dlportio::IoRange;
 using dlportio::KernelPort;
 using dlportio::Lockdown;
 using dlportio::PortRouter;
@@ -23,11 +25,12 @@ using dlportio::Register;
 using Lines = std::vector<std::string>;
 
 // What the fake kernel answers. By default: one kernel port, parport0 at
-// 888, whose node opens as handle 3 of group lp and is claimed at once; raw
-// access granted; no lockdown and no CAP_SYS_RAWIO. A row changes what
-// differs with the setters below.
+// 888, whose node opens as handle 3 of group lp and is claimed at once; the
+// standard parallel ports' registers only; raw access granted; no lockdown
+// and no CAP_SYS_RAWIO. A row changes what differs with the setters below.
 struct Kernel {
     std::vector<KernelPort> ports = {{0, 888}};
+    std::vector<IoRange> parallel = {{0x278, 0x27A}, {0x378, 0x37A}, {0x3BC, 0x3BE}};
     std::map<int, int> open_result = {{0, 3}};  // handle or -errno; missing: -ENOENT
     int claim_result = 0;
     int raw_result = 0;
@@ -40,6 +43,10 @@ struct Kernel {
         return *this;
     }
     Kernel& without_kernel_port() { return with_ports({}); }
+    Kernel& with_parallel_ports(std::vector<IoRange> list) {
+        parallel = std::move(list);
+        return *this;
+    }
     Kernel& nodes_opening(std::map<int, int> results) {
         open_result = std::move(results);
         return *this;
@@ -85,10 +92,16 @@ public:
     Lines calls;
 
     std::vector<KernelPort> kernel_ports() override { return kernel_.ports; }
-    int open_port(int number) override {
+    std::vector<IoRange> parallel_ports() override {
+        calls.push_back("parallel ports");
+        return kernel_.parallel;
+    }
+    int open_port(int number, int& handle) override {
         calls.push_back("open " + std::to_string(number));
         const auto found = kernel_.open_result.find(number);
-        return found == kernel_.open_result.end() ? -ENOENT : found->second;
+        const int result = found == kernel_.open_result.end() ? -ENOENT : found->second;
+        handle = result;
+        return result < 0 ? -result : 0;
     }
     int claim_port(int handle, std::chrono::milliseconds wait) override {
         calls.push_back("claim " + std::to_string(handle) + " " + std::to_string(wait.count()));
@@ -105,8 +118,17 @@ public:
                         hex(value));
         return 0;
     }
-    int raw_grant(uint16_t port) override {
-        calls.push_back("grant " + std::to_string(port));
+    bool raise_raw_io_capability() override {
+        calls.push_back("raise capability");
+        return kernel_.capability;
+    }
+    int drop_raw_io_capability() override {
+        calls.push_back("drop capability");
+        return 0;
+    }
+    int raw_grant(IoRange range) override {
+        calls.push_back("grant " + std::to_string(range.first) +
+                        (range.last == range.first ? "" : "-" + std::to_string(range.last)));
         return kernel_.raw_result;
     }
     uint8_t raw_read(uint16_t port) override {
@@ -117,7 +139,6 @@ public:
         calls.push_back("out " + std::to_string(port) + " " + hex(value));
     }
     Lockdown lockdown() override { return kernel_.lockdown; }
-    bool has_raw_io_capability() override { return kernel_.capability; }
     std::string node_group(int) override { return kernel_.group; }
     std::string program_name() override { return "Vestrel"; }
 
@@ -125,9 +146,11 @@ private:
     Kernel kernel_;
 };
 
-// The probe's accesses at `base`, stopping at the first refusal as the probe
-// does. The status byte read is 0xD8 whichever way it was reached.
+// The probe's accesses at `base` after the library's start, stopping at the
+// first refusal as the probe does. The status byte read is 0xD8 whichever
+// way it was reached.
 struct Probe {
+    Lines start_calls;
     Lines calls;
     int error;
     std::string reason;
@@ -136,20 +159,25 @@ struct Probe {
 Probe probe(const Kernel& kernel, uint32_t base) {
     FakeKernel fake(kernel);
     PortRouter router(fake);
+    router.start();
+    const Lines start_calls = fake.calls;
+    fake.calls.clear();
     router.write(base + 2, 0x04);
     if (router.last_error() == 0) router.write(base + 2, 0x08);
     if (router.last_error() == 0) {
         EXPECT_EQ(router.read(base + 1), 0xD8);
     }
-    return {fake.calls, router.last_error(), router.last_reason()};
+    return {start_calls, fake.calls, router.last_error(), router.last_reason()};
 }
 
 const Lines kThroughDriver = {"open 0", "claim 3 2000", "driver 3 write control 0x04",
                               "driver 3 write control 0x08", "driver 3 read status"};
-const Lines kRawAfterNoNode = {"open 0",       "grant 890", "out 890 0x04", "grant 890",
-                               "out 890 0x08", "grant 889", "in 889"};
-const Lines kRawOnly = {"grant 634",    "out 634 0x04", "grant 634",
-                        "out 634 0x08", "grant 633",    "in 633"};
+const Lines kRawAfterNoNode = {"open 0",    "parallel ports", "grant 890", "out 890 0x04",
+                               "grant 890", "out 890 0x08",   "grant 889", "in 889"};
+const Lines kRawOnly = {"parallel ports", "grant 634", "out 634 0x04", "grant 634",
+                        "out 634 0x08",   "grant 633", "in 633"};
+// Raw access obtained at the start: no grant at the accesses.
+const Lines kRawGrantedAtStart = {"out 634 0x04", "out 634 0x08", "in 633"};
 const std::string kNeedsCapability =
     "raw port access needs CAP_SYS_RAWIO (setcap cap_sys_rawio=ep on Vestrel)";
 const std::string kLockedDown = "raw port access is refused: the kernel is locked down";
@@ -190,8 +218,23 @@ RouteCase claim_refused(const char* name, int error, std::string reason) {
 // parport0's node gives no way to 888, and raw access is refused with EPERM
 // at the first grant.
 RouteCase raw_refused_after_node(const char* name, Kernel kernel, std::string reason) {
-    return refused(name, kernel.raw_failing(EPERM), 888, {"open 0", "grant 890"}, EPERM,
-                   std::move(reason));
+    return refused(name, kernel.raw_failing(EPERM), 888, {"open 0", "parallel ports", "grant 890"},
+                   EPERM, std::move(reason));
+}
+
+const std::string kNoParallelPort =
+    "no parallel port of this machine has a register at this address (raw port access reaches "
+    "only 0x278-0x27A, 0x378-0x37A, 0x3BC-0x3BE: the standard ports and the parallel ports in "
+    "/sys/bus/pnp and /sys/bus/pci)";
+
+// The probe at `base` is refused by the address rule at its first access,
+// the control register: nothing is granted or touched.
+// (The machine's parallel ports are read at the start when the capability is
+// held, otherwise at the first raw access.)
+RouteCase no_parallel_port(const char* name, const Kernel& kernel, uint32_t base,
+                           std::string reason = kNoParallelPort) {
+    return refused(name, kernel, base, kernel.capability ? Lines{} : Lines{"parallel ports"},
+                   EADDRNOTAVAIL, std::move(reason));
 }
 
 const RouteCase kRoutes[] = {
@@ -217,9 +260,12 @@ const RouteCase kRoutes[] = {
         "node_of_root_only", Kernel{}.node_failing(EACCES).node_of_group("root"),
         "no permission on /dev/parport0 (give it to group lp and join that group), and " +
             kNeedsCapability),
-    raw_refused_after_node("capability_only_locked_down",
-                           Kernel{}.node_failing(EACCES).locked(Lockdown::locked).with_capability(),
-                           kNoPermission + kLockedDown),
+    // Held at the start, the capability's grant failed there: no grant is
+    // asked for again.
+    refused(
+        "capability_only_locked_down",
+        Kernel{}.node_failing(EACCES).locked(Lockdown::locked).with_capability().raw_failing(EPERM),
+        888, {"open 0"}, EPERM, kNoPermission + kLockedDown),
     raw_refused_after_node("locked_down_without_ppdev",
                            Kernel{}.without_node().locked(Lockdown::locked), kNoNode + kLockedDown),
     refused("lockdown_unknown_capability_refused_anyway",
@@ -228,15 +274,30 @@ const RouteCase kRoutes[] = {
                 .raw_failing(EPERM)
                 .locked(Lockdown::unknown)
                 .with_capability(),
-            632, {"grant 634"}, EPERM,
+            632, {}, EPERM,
             "no kernel parallel port (the modules parport_pc and ppdev provide one), and " +
                 kLockedDown),
     granted("no_kernel_port_raw_access_granted", Kernel{}.without_kernel_port(), 632, kRawOnly),
     granted("hand_set_base_beside_a_kernel_port_raw", Kernel{}, 632, kRawOnly),
     refused("hand_set_base_beside_a_kernel_port_refused", Kernel{}.raw_failing(ENOSYS), 632,
-            {"grant 634"}, ENOSYS,
+            {"parallel ports", "grant 634"}, ENOSYS,
             "no kernel parallel port at this address, and this kernel has no raw port access "
             "(ioperm)"),
+    granted("capability_card_without_driver", Kernel{}.with_capability(), 632, kRawGrantedAtStart),
+    // The address rule: with the capability, as root, and without it alike.
+    no_parallel_port("reset_control_register_with_capability", Kernel{}.with_capability(), 3319),
+    no_parallel_port("keyboard_controller_with_capability", Kernel{}.with_capability(), 98),
+    no_parallel_port("disk_command_register_without_capability", Kernel{}, 501),
+    no_parallel_port("cmos_index_without_kernel_port", Kernel{}.without_kernel_port(), 110),
+    // base + 2 just past a PnP port's range; the base just below it.
+    no_parallel_port("control_register_past_the_range",
+                     Kernel{}.with_capability().with_parallel_ports({{0xE800, 0xE807}}), 0xE806,
+                     "no parallel port of this machine has a register at this address (raw port "
+                     "access reaches only 0xE800-0xE807: the standard ports and the parallel "
+                     "ports in /sys/bus/pnp and /sys/bus/pci)"),
+    granted("last_registers_of_the_range",
+            Kernel{}.with_capability().with_parallel_ports({{0xE800, 0xE807}}), 0xE805,
+            {"out 59399 0x04", "out 59399 0x08", "in 59398"}),
 };
 
 class Route : public ::testing::TestWithParam<RouteCase> {};
@@ -244,12 +305,49 @@ class Route : public ::testing::TestWithParam<RouteCase> {};
 TEST_P(Route, CallsErrorAndReason) {
     const auto& row = GetParam();
     const Probe result = probe(row.kernel, row.base);
+    EXPECT_EQ(result.start_calls.back(), "drop capability");
     EXPECT_EQ(result.calls, row.calls);
     EXPECT_EQ(result.error, row.error);
     EXPECT_EQ(result.reason, row.reason);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Route, ::testing::ValuesIn(kRoutes), test_support::RowName());
+
+struct StartCase {
+    const char* name;
+    Kernel kernel;
+    Lines calls;
+};
+
+void PrintTo(const StartCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Start : public ::testing::TestWithParam<StartCase> {};
+
+// What the start asks for: raw access to every parallel-port register while
+// the capability is held, nothing without it, and the capability given up
+// in every case.
+TEST_P(Start, GrantsParallelPortsOnlyThenDropsTheCapability) {
+    FakeKernel fake(GetParam().kernel);
+    PortRouter router(fake);
+    router.start();
+    EXPECT_EQ(fake.calls, GetParam().calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Start,
+    ::testing::Values(
+        StartCase{"without_capability", Kernel{}, {"raise capability", "drop capability"}},
+        StartCase{"with_capability",
+                  Kernel{}.with_capability().with_parallel_ports(
+                      {{0x278, 0x27F}, {0x378, 0x37F}, {0x3BC, 0x3BE}, {0xE800, 0xE807}}),
+                  {"raise capability", "parallel ports", "grant 632-639", "grant 888-895",
+                   "grant 956-958", "grant 59392-59399", "drop capability"}},
+        StartCase{"grant_refused",
+                  Kernel{}.with_capability().raw_failing(EPERM),
+                  {"raise capability", "parallel ports", "grant 632-634", "drop capability"}}),
+    test_support::RowName());
 
 // Every register of a claimed port goes to the driver's matching request;
 // the status register cannot be written there, and an address beyond the

@@ -4,8 +4,8 @@
 // any caller of Vestrel reads them.
 #pragma once
 
-#include "dlportio/dlportio_sim.h"
 #include "private_profile.h"
+#include "simulated/dlportio_sim.h"
 
 #include <string>
 #include <vector>

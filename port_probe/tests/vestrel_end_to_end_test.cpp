@@ -156,13 +156,9 @@ const std::string kWithLog = "[Vestrel]\nLogFile=run.log\n";
 const Lines kDefaults = {"888", "956", "632"};
 const std::string kBase65534 =
     "Base address 65534 of LPT1 (LPT1_BASE in TROV.INI) is out of range: allowed are 1 to 65533";
-const std::string kEperm =
-    "No access to I/O port 890 (0x37A) of LPT1: permission denied (no CAP_SYS_RAWIO, or the kernel "
-    "is locked down). "
-    "Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel";
-const std::string kEnosys =
-    "No access to I/O port 890 (0x37A) of LPT1: this kernel or machine has no ioperm support. "
-    "Port access needs CAP_SYS_RAWIO: setcap cap_sys_rawio=ep on Vestrel";
+// A library that gives no reason leaves the errno's text.
+const std::string kEperm = "No access to I/O port 890 (0x37A) of LPT1: Operation not permitted";
+const std::string kEnosys = "No access to I/O port 890 (0x37A) of LPT1: Function not implemented";
 
 // One run: the files and the device before it, and all it must leave
 // behind. A row starts from the builder of its kind below, which gives the

@@ -1,6 +1,6 @@
 #include "dlportio_sim.h"
 
-#include "dlportio.h"
+#include "dlportio/dlportio.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,3 +1,0 @@
-#include "table_file.h"
-
-const char kTableFile[] = "./TROV.INI";
