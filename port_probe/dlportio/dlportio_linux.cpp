@@ -22,9 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include <dirent.h>
@@ -62,6 +60,22 @@ int parport_number(const char* name) {
 
 void ignore_signal(int) {}
 
+// A small file's text (sysfs and procfs files are read in one go), or
+// nothing when it cannot be read. Plain system calls: the library carries no
+// stream machinery.
+std::optional<std::string> read_text(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(got));
+    close(fd);
+    if (got < 0) return std::nullopt;
+    return text;
+}
+
 class LinuxSysfs final : public dlportio::Sysfs {
 public:
     std::vector<std::string> entries(const std::string& folder) override {
@@ -75,13 +89,7 @@ public:
         return names;
     }
 
-    std::optional<std::string> text(const std::string& path) override {
-        std::ifstream in(path);
-        if (!in) return std::nullopt;
-        std::ostringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
+    std::optional<std::string> text(const std::string& path) override { return read_text(path); }
 };
 
 // The process's capability sets, as capget() and capset() take them.
@@ -106,9 +114,12 @@ public:
             const int number = parport_number(entry->d_name);
             if (number < 0) continue;
             // "base<TAB>ECR base", both decimal.
-            std::ifstream in(std::string(kParportFolder) + "/" + entry->d_name + "/base-addr");
-            unsigned long base = 0;
-            if (in >> base && base <= 0xFFFFu)
+            const auto text =
+                read_text(std::string(kParportFolder) + "/" + entry->d_name + "/base-addr");
+            if (!text) continue;
+            char* end = nullptr;
+            const unsigned long base = std::strtoul(text->c_str(), &end, 10);
+            if (end != text->c_str() && base <= 0xFFFFu)
                 ports.push_back({number, static_cast<uint32_t>(base)});
         }
         closedir(folder);
@@ -216,9 +227,9 @@ public:
 
     // "[none] integrity confidentiality": the bracketed word is the mode.
     Lockdown lockdown() override {
-        std::ifstream in("/sys/kernel/security/lockdown");
-        std::string modes;
-        if (!std::getline(in, modes)) return Lockdown::unknown;
+        const auto text = read_text("/sys/kernel/security/lockdown");
+        if (!text) return Lockdown::unknown;
+        const std::string modes = text->substr(0, text->find('\n'));
         if (modes.find("[none]") != std::string::npos) return Lockdown::none;
         return modes.find('[') != std::string::npos ? Lockdown::locked : Lockdown::unknown;
     }

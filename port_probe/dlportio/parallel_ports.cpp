@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 namespace dlportio {
 namespace {
@@ -27,8 +26,11 @@ std::optional<IoRange> io_range(unsigned long long first, unsigned long long las
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
     return lines;
 }
 
