@@ -1,12 +1,17 @@
 // Checks what the real-kernel rig's boots left behind (run-rig): for every
-// scenario, the request file that the installed Vestrel wrote in the guest
-// and the exact register accesses that QEMU traced between the scenario's
-// markers.
+// scenario, the request file that the installed Vestrel wrote in the guest,
+// the exact register accesses that QEMU traced between the scenario's
+// markers and, for a base that is no parallel port, that nothing reached the
+// device there; that each boot ended with its power-off, not a reset; what a
+// traced run showed of its capability sets; and the modules the package has
+// loaded at boot.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -29,17 +34,34 @@ struct Access {
     }
 };
 
+// One access to any device's I/O ports (QEMU's memory_region_ops events):
+// the I/O address and the device's region.
+struct IoAccess {
+    char direction;
+    unsigned address;
+    std::string device;
+};
+
+// What QEMU traced between a scenario's markers.
+struct Segment {
+    std::vector<Access> parallel;
+    std::vector<IoAccess> io;
+};
+
 struct Run {
     std::string end_way;  // how the end marker was written: raw or ppdev
     long elapsed_ms = -1;
     int status = -1;
     std::map<std::string, std::string> request;  // the request file's entries
+    Lines observed;                              // rig_helper watch's report
 };
 
 struct Boot {
     std::map<std::string, Run> runs;
-    std::map<std::string, int> numbers;           // scenario -> marker number
-    std::map<int, std::vector<Access>> segments;  // marker number -> accesses
+    std::map<std::string, int> numbers;  // scenario -> marker number
+    std::map<int, Segment> segments;     // marker number -> accesses
+    std::string packaged_modules;        // "@@rig modules-load.d ..."
+    bool powered_off = false;            // QEMU saw the guest's shutdown
 };
 
 const unsigned kBeginMarker = 0xA5;
@@ -55,36 +77,70 @@ Lines read_lines(const std::string& path) {
     return lines;
 }
 
-// "parallel_ioport_write write [SW] addr 0x02 val 0x04"
-std::vector<Access> read_trace(const std::string& path) {
-    std::vector<Access> accesses;
+struct Trace {
+    std::vector<Access> parallel;
+    // Each I/O access with the number of parallel-port accesses before it.
+    std::vector<std::pair<std::size_t, IoAccess>> io;
+    bool powered_off = false;
+};
+
+// "parallel_ioport_write write [SW] addr 0x02 val 0x04",
+// "memory_region_ops_write cpu 0 mr 0x55.. addr 0x64 value 0x4 size 1 name 'i8042-cmd'",
+// "qemu_system_shutdown_request reason=..."
+Trace read_trace(const std::string& path) {
+    Trace trace;
     for (const auto& line : read_lines(path)) {
         char kind[8] = "";
+        char device[64] = "";
         unsigned offset = 0, value = 0;
         if (std::sscanf(line.c_str(), "parallel_ioport_%7s %*s [%*[^]]] addr %x val %x", kind,
                         &offset, &value) == 3)
-            accesses.push_back({kind[0] == 'w' ? 'W' : 'R', offset, value});
+            trace.parallel.push_back({kind[0] == 'w' ? 'W' : 'R', offset, value});
+        else if (std::sscanf(line.c_str(),
+                             "memory_region_ops_%7s cpu %*d mr %*s addr %x value %*s size %*u "
+                             "name '%63[^']'",
+                             kind, &offset, device) == 3)
+            trace.io.push_back(
+                {trace.parallel.size(), {kind[0] == 'w' ? 'W' : 'R', offset, device}});
+        else if (line.rfind("qemu_system_shutdown_request", 0) == 0)
+            trace.powered_off = true;
     }
-    return accesses;
+    return trace;
 }
 
 // The accesses between each scenario's begin and end markers (each marker:
 // two data-register writes, the marker byte and the scenario's number).
-std::map<int, std::vector<Access>> segments(const std::vector<Access>& trace) {
-    std::map<int, std::vector<Access>> found;
-    std::vector<Access>* open = nullptr;
-    for (std::size_t i = 0; i < trace.size(); ++i) {
-        const bool data_write = trace[i].direction == 'W' && trace[i].offset == 0;
-        if (data_write && i + 1 < trace.size() && trace[i + 1].direction == 'W' &&
-            trace[i + 1].offset == 0 &&
-            (trace[i].value == kBeginMarker || trace[i].value == kEndMarker)) {
-            const int number = static_cast<int>(trace[i + 1].value);
-            open = trace[i].value == kBeginMarker ? &found[number] : nullptr;
+std::map<int, Segment> segments(const Trace& trace) {
+    const auto& parallel = trace.parallel;
+    std::map<int, Segment> found;
+    // Marker number -> the parallel accesses [first, last) of its segment.
+    std::map<int, std::pair<std::size_t, std::size_t>> bounds;
+    int open = -1;
+    for (std::size_t i = 0; i < parallel.size(); ++i) {
+        const bool data_write = parallel[i].direction == 'W' && parallel[i].offset == 0;
+        if (data_write && i + 1 < parallel.size() && parallel[i + 1].direction == 'W' &&
+            parallel[i + 1].offset == 0 &&
+            (parallel[i].value == kBeginMarker || parallel[i].value == kEndMarker)) {
+            const int number = static_cast<int>(parallel[i + 1].value);
+            if (parallel[i].value == kBeginMarker) {
+                open = number;
+                bounds[number] = {i + 2, i + 2};
+                found[number];
+            } else {
+                if (open >= 0) bounds[open].second = i;
+                open = -1;
+            }
             ++i;
             continue;
         }
-        if (open) open->push_back(trace[i]);
+        if (open >= 0) found[open].parallel.push_back(parallel[i]);
     }
+    // The parallel ports' own accesses are the ones above.
+    for (const auto& [after, access] : trace.io)
+        for (const auto& [number, range] : bounds)
+            if (access.device != "parallel")
+                if (after >= range.first && after <= range.second)
+                    found[number].io.push_back(access);
     return found;
 }
 
@@ -107,6 +163,12 @@ Boot read_boot(const std::string& name) {
             } else if (word == "end" && run) {
                 words >> scenario >> number >> run->end_way;
                 run = nullptr;
+            } else if (word == "observed" && run) {
+                std::string rest;
+                std::getline(words >> std::ws, rest);
+                run->observed.push_back(rest);
+            } else if (word == "modules-load.d") {
+                std::getline(words, boot.packaged_modules);
             }
             continue;
         }
@@ -114,7 +176,9 @@ Boot read_boot(const std::string& name) {
         if (run && equals != std::string::npos)
             run->request[line.substr(0, equals)] = line.substr(equals + 1);
     }
-    boot.segments = segments(read_trace(base + ".trace"));
+    const Trace trace = read_trace(base + ".trace");
+    boot.segments = segments(trace);
+    boot.powered_off = trace.powered_off;
     return boot;
 }
 
@@ -140,6 +204,9 @@ struct ScenarioCase {
     const char* return_value;
     std::string reason;
     long min_elapsed_ms;
+    // A base that is no parallel port: no device's I/O port from it to
+    // base + 2 may be reached.
+    unsigned foreign_base = 0;
 };
 
 void PrintTo(const ScenarioCase& row, std::ostream* out) {
@@ -155,6 +222,20 @@ const std::string kNoNode = "no /dev/parport0 (load the module ppdev), and ";
 const std::string kNoPermission = "no permission on /dev/parport0 (join group lp), and ";
 const std::string kNoKernelPort = "no kernel parallel port at this address, and ";
 const char kAt888[] = "request.ini: port = 1, addr = 888";
+// The ranges the address rule computes in the guest: the standard ports and
+// QEMU's two ports, which the guest's ACPI lists as PNP0400.
+const std::string kNoParallelPort =
+    "no parallel port of this machine has a register at this address (raw port access reaches "
+    "only 0x278-0x27F, 0x378-0x37F, 0x3BC-0x3BE: the standard ports and the parallel ports in "
+    "/sys/bus/pnp and /sys/bus/pci)";
+
+// LPT1 at `base`, whose control register is some other device's.
+ScenarioCase foreign(const char* name, unsigned base) {
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "No access to I/O port %u (0x%X) of LPT1: ", base + 2,
+                  base + 2);
+    return {name, "normal", Way::none, "Failed", prefix + kNoParallelPort, 0, base};
+}
 
 const ScenarioCase kScenarios[] = {
     {"no_ppdev_root", "normal", Way::raw, "Success", kAt888, 0},
@@ -170,6 +251,13 @@ const ScenarioCase kScenarios[] = {
     {"capability_card_without_driver", "normal", Way::raw, "Success",
      "request.ini: port = 3, addr = 632", 0},
     {"capability_kernel_port", "normal", Way::raw, "Success", kAt888, 0},
+    {"capability_given_up_at_start", "normal", Way::raw, "Success",
+     "request.ini: port = 3, addr = 632", 0},
+    foreign("reset_control_register", 3319),
+    foreign("keyboard_controller", 98),
+    foreign("disk_command_register", 501),
+    foreign("cmos_index", 110),
+    foreign("reset_control_register_root", 3319),
     {"second_kernel_port", "normal", Way::driver, "Success", kAt888, 0},
     {"locked_root", "lockdown", Way::driver, "Success", kAt888, 0},
     {"locked_lp_user", "lockdown", Way::driver, "Success", kAt888, 0},
@@ -235,7 +323,7 @@ TEST_P(RealKernel, RequestFileAndRegisterAccesses) {
 
     const auto segment = b.segments.find(b.numbers.at(row.name));
     ASSERT_NE(segment, b.segments.end()) << "no markers of " << row.name << " in the trace";
-    std::vector<Access> accesses = segment->second;
+    std::vector<Access> accesses = segment->second.parallel;
     if (run->second.end_way == "ppdev") {
         for (int i = 0; i < 2; ++i) {
             ASSERT_FALSE(accesses.empty() || !idle_control_write(accesses.back()))
@@ -245,10 +333,82 @@ TEST_P(RealKernel, RequestFileAndRegisterAccesses) {
     }
     for (const auto& a : accesses) std::printf("    %s %s\n", row.name, a.text().c_str());
     expect_accesses(row.way, accesses);
+
+    if (row.foreign_base == 0) return;
+    std::map<std::string, int> devices;
+    for (const auto& io : segment->second.io) {
+        ++devices[io.device];
+        EXPECT_FALSE(io.address >= row.foreign_base && io.address <= row.foreign_base + 2)
+            << io.direction << " 0x" << std::hex << io.address << " (" << io.device << ")";
+    }
+    for (const auto& [device, count] : devices)
+        std::printf("    %s: %d accesses to %s (the guest's own)\n", row.name, count,
+                    device.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, RealKernel, ::testing::ValuesIn(kScenarios),
                          test_support::RowName());
+
+// A boot ends with the guest's power-off: a reset (QEMU runs with
+// -no-reboot) would have ended it at once, without one.
+TEST(RealKernelBoots, EndWithThePowerOffNotAReset) {
+    for (const char* name : {"normal", "lockdown"})
+        EXPECT_TRUE(boot(name).powered_off) << "the " << name << " boot ended without powering off";
+}
+
+// The package's modules-load.d file names the modules that give users in
+// group lp their /dev/parportN; the boots load them from it (and then
+// second_kernel_port and locked_lp_user succeed through ppdev).
+TEST(RealKernelBoots, PackageLoadsTheParallelPortModules) {
+    for (const char* name : {"normal", "lockdown"})
+        EXPECT_EQ(boot(name).packaged_modules, " parport_pc ppdev") << name;
+}
+
+bool has_raw_io(const std::string& caps, const char* set) {
+    const auto at = caps.find(std::string(set) + "=");
+    if (at == std::string::npos) return false;
+    const unsigned long long bits = std::strtoull(caps.c_str() + at + 7, nullptr, 16);
+    return (bits >> 17 & 1u) != 0;  // CAP_SYS_RAWIO is capability 17
+}
+
+// What the traced run showed: the exec gave CAP_SYS_RAWIO; the library asked
+// for exactly the parallel-port ranges and gave the capability up before
+// the program first named the request file, the table or the log.
+TEST(RealKernelCapability, GivenUpBeforeTheRequestIsRead) {
+    const auto& runs = boot("normal").runs;
+    const auto run = runs.find("capability_given_up_at_start");
+    ASSERT_NE(run, runs.end());
+    const Lines& observed = run->second.observed;
+    for (const auto& line : observed) std::printf("    observed: %s\n", line.c_str());
+    ASSERT_FALSE(observed.empty());
+    EXPECT_EQ(observed[0].rfind("exec ", 0), 0u);
+    EXPECT_TRUE(has_raw_io(observed[0], "CapPrm") && has_raw_io(observed[0], "CapEff"))
+        << "the exec gave no CAP_SYS_RAWIO: " << observed[0];
+
+    Lines grants, files;
+    std::size_t capset = 0, last_grant = 0, first_file = observed.size();
+    for (std::size_t i = 1; i < observed.size(); ++i) {
+        const std::string& line = observed[i];
+        if (line.rfind("ioperm ", 0) == 0 || line.rfind("iopl ", 0) == 0) {
+            grants.push_back(line);
+            last_grant = i;
+        } else if (line.rfind("capset ", 0) == 0) {
+            EXPECT_EQ(capset, 0u) << "capset twice";
+            capset = i;
+        } else {
+            files.push_back(line.substr(0, line.find(' ')));
+            first_file = std::min(first_file, i);
+            for (const char* set : {"CapInh", "CapPrm", "CapEff"})
+                EXPECT_FALSE(has_raw_io(line, set)) << line;
+        }
+    }
+    EXPECT_EQ(grants,
+              (Lines{"ioperm 0x278 8 1 = 0", "ioperm 0x378 8 1 = 0", "ioperm 0x3bc 3 1 = 0"}));
+    EXPECT_EQ(observed.at(capset), "capset = 0");
+    EXPECT_GT(capset, last_grant);
+    EXPECT_LT(capset, first_file);
+    EXPECT_EQ(files, (Lines{"request.ini", "run.log", "TROV.INI"}));
+}
 
 // Every scenario the guest ran is checked above, and each boot finished.
 TEST(RealKernelBoots, EveryScenarioIsChecked) {
