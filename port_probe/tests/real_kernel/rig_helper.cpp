@@ -29,6 +29,7 @@
 //
 // Exit status 0 on success, 1 with a message on standard error otherwise.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -205,14 +206,16 @@ int watch(const char* report_path, const char* user, char** program) {
     int status = 0;
     if (waitpid(child, &status, 0) < 0 || !WIFSTOPPED(status)) return fail("the exec stop");
     std::fprintf(report, "exec %s\n", capability_sets(child).c_str());
-    ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    ptrace(
+        PTRACE_SETOPTIONS, child, nullptr,
+        reinterpret_cast<void*>(static_cast<intptr_t>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL)));
     std::vector<std::string> unseen = {"request.ini", "TROV.INI", "run.log"};
     bool entering = true;
     user_regs_struct regs = {};
     int signal_to_pass = 0;
     for (;;) {
-        if (ptrace(PTRACE_SYSCALL, child, nullptr, signal_to_pass) != 0)
-            return fail("PTRACE_SYSCALL");
+        void* signal_data = reinterpret_cast<void*>(static_cast<intptr_t>(signal_to_pass));
+        if (ptrace(PTRACE_SYSCALL, child, nullptr, signal_data) != 0) return fail("PTRACE_SYSCALL");
         signal_to_pass = 0;
         if (waitpid(child, &status, 0) < 0) return fail("waitpid");
         if (WIFEXITED(status) || WIFSIGNALED(status)) break;
