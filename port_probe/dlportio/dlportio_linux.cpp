@@ -76,17 +76,22 @@ std::optional<std::string> read_text(const std::string& path) {
     return text;
 }
 
+// The names in a folder, without "." and ".."; none when it cannot be read.
+std::vector<std::string> folder_entries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return names;
+    while (const dirent* entry = readdir(listing))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    closedir(listing);
+    return names;
+}
+
 class LinuxSysfs final : public dlportio::Sysfs {
 public:
     std::vector<std::string> entries(const std::string& folder) override {
-        std::vector<std::string> names;
-        DIR* listing = opendir(folder.c_str());
-        if (listing == nullptr) return names;
-        while (const dirent* entry = readdir(listing))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.emplace_back(entry->d_name);
-        closedir(listing);
-        return names;
+        return folder_entries(folder);
     }
 
     std::optional<std::string> text(const std::string& path) override { return read_text(path); }
@@ -108,21 +113,17 @@ class LinuxPortSystem final : public dlportio::PortSystem {
 public:
     std::vector<KernelPort> kernel_ports() override {
         std::vector<KernelPort> ports;
-        DIR* folder = opendir(kParportFolder);
-        if (folder == nullptr) return ports;
-        while (const dirent* entry = readdir(folder)) {
-            const int number = parport_number(entry->d_name);
+        for (const auto& name : folder_entries(kParportFolder)) {
+            const int number = parport_number(name.c_str());
             if (number < 0) continue;
             // "base<TAB>ECR base", both decimal.
-            const auto text =
-                read_text(std::string(kParportFolder) + "/" + entry->d_name + "/base-addr");
+            const auto text = read_text(std::string(kParportFolder) + "/" + name + "/base-addr");
             if (!text) continue;
             char* end = nullptr;
             const unsigned long base = std::strtoul(text->c_str(), &end, 10);
             if (end != text->c_str() && base <= 0xFFFFu)
                 ports.push_back({number, static_cast<uint32_t>(base)});
         }
-        closedir(folder);
         return ports;
     }
 
@@ -194,15 +195,15 @@ public:
         return caps.write() == 0;
     }
 
-    int drop_raw_io_capability() override {
+    void drop_raw_io_capability() override {
         Capabilities caps;
-        if (!caps.read()) return errno;
+        if (!caps.read()) return;
         auto& sets = caps.raw_io();
-        if (((sets.effective | sets.permitted | sets.inheritable) & kRawIo) == 0) return 0;
+        if (((sets.effective | sets.permitted | sets.inheritable) & kRawIo) == 0) return;
         sets.effective &= ~kRawIo;
         sets.permitted &= ~kRawIo;
         sets.inheritable &= ~kRawIo;
-        return caps.write();
+        caps.write();
     }
 
 #ifdef DLPORTIO_RAW_IO

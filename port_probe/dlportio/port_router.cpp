@@ -23,9 +23,7 @@ void PortRouter::start() {
         }
     }
     // Given up whatever the grant gave: the program reads its files and
-    // anything a user chose without the capability. (Taking a capability out
-    // of the sets cannot fail; if it did, no other I/O port would be granted
-    // either, as raw access never asks for a port again once started.)
+    // anything a user chose without the capability.
     system_.drop_raw_io_capability();
 }
 

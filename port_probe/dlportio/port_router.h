@@ -74,8 +74,9 @@ public:
     // set); it is then made effective.
     virtual bool raise_raw_io_capability() = 0;
     // Takes CAP_SYS_RAWIO out of the effective, permitted and inheritable
-    // sets; the process can never get it back.
-    virtual int drop_raw_io_capability() = 0;
+    // sets; the process can never get it back. (Lowering one's own sets
+    // cannot be refused.)
+    virtual void drop_raw_io_capability() = 0;
     // Raw access to the I/O ports in `range` (ioperm). raw_read and raw_write
     // touch only ports granted before.
     virtual int raw_grant(IoRange range) = 0;

@@ -122,10 +122,7 @@ public:
         calls.push_back("raise capability");
         return kernel_.capability;
     }
-    int drop_raw_io_capability() override {
-        calls.push_back("drop capability");
-        return 0;
-    }
+    void drop_raw_io_capability() override { calls.push_back("drop capability"); }
     int raw_grant(IoRange range) override {
         calls.push_back("grant " + std::to_string(range.first) +
                         (range.last == range.first ? "" : "-" + std::to_string(range.last)));
