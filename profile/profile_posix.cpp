@@ -64,6 +64,7 @@
 #include <thread>
 
 #include "profile_text.h"
+#include "stored_value.h"
 
 namespace {
 

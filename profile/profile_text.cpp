@@ -1,361 +1,27 @@
-// The profile-file core. Every operation is one forward scan over the file
-// that stops as soon as the answer is known; a write then becomes a single
-// splice, so the bytes it does not have to touch are never re-encoded.
-//
-// The scan is written once for both encodings: `char` units for ANSI files
-// (code page 1252, raw bytes) and `char16_t` units for UTF-16LE files. Names
-// and values cross into and out of UTF-16 through the code page 1252 table.
+// The profile-file core: the scan's findings turned into a read's result or a
+// write's one splice, so the bytes a write does not have to touch are never
+// re-encoded.
 #include "profile_text.h"
 
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
+
+#include "stored_value.h"
 
 namespace profile_text {
 namespace {
 
-template <class U>
-constexpr unsigned code(U c) {
-    return static_cast<unsigned>(static_cast<std::make_unsigned_t<U>>(c));
-}
+using scan::Findings;
+using scan::kNone;
 
-// Blanks around lines, names and values: space, tab, LF, VT, FF, CR, Ctrl-Z.
-constexpr bool is_blank(unsigned c) {
+bool is_blank(unsigned char c) {
     return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
 }
 
-constexpr unsigned fold(unsigned c) {
-    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
-
-// ---------------------------------------------------------------- code page 1252
-
-// Unicode code points of the bytes 0x80-0x9F; the five bytes code page 1252
-// leaves undefined map to the C1 control of the same value, as Windows does.
-constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t to_unicode(unsigned char b) {
-    return (b >= 0x80 && b < 0xA0) ? kHigh[b - 0x80] : static_cast<char16_t>(b);
-}
-
-char to_ansi(char16_t u) {
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<char>(u);
-    for (unsigned i = 0; i < 32; ++i) {
-        if (kHigh[i] == u) return static_cast<char>(0x80 + i);
-    }
-    return '?';  // not representable in code page 1252
-}
-
-// Text in the file's units from ANSI bytes, and back.
-template <class U>
-std::basic_string<U> widen(std::string_view s);
-
-template <>
-std::string widen<char>(std::string_view s) {
-    return std::string(s);
-}
-
-template <>
-std::u16string widen<char16_t>(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    for (char c : s) out.push_back(to_unicode(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string narrow(const char16_t* p, std::size_t n) {
-    std::string out;
-    out.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) out.push_back(to_ansi(p[i]));
-    return out;
-}
-
-// ---------------------------------------------------------------- scanning
-
-template <class U>
-inline std::basic_string_view<U> trim_leading(std::basic_string_view<U> s) {
+std::string_view trim_leading(std::string_view s) {
     std::size_t b = 0;
-    while (b < s.size() && is_blank(code(s[b]))) ++b;
-    return {s.data() + b, s.size() - b};
-}
-
-template <class U>
-inline std::basic_string_view<U> trim_trailing(std::basic_string_view<U> s) {
-    std::size_t e = s.size();
-    while (e > 0 && is_blank(code(s[e - 1]))) --e;
-    return {s.data(), e};
-}
-
-template <class U>
-inline std::basic_string_view<U> trim(std::basic_string_view<U> s) {
-    return trim_trailing(trim_leading(s));
-}
-
-// Finds line breaks: the position of the first CR or LF at or after `from`
-// (or n). Calls come with increasing `from`. For bytes, the next LF and the
-// next CR are each found with memchr (vectorised) and remembered until the
-// scan passes them, so the whole file is searched once for each.
-template <class U>
-class BreakFinder;
-
-template <>
-class BreakFinder<char> {
-public:
-    BreakFinder(const char* d, std::size_t n) : d_(d), n_(n) {}
-    std::size_t next(std::size_t from) {
-        if (!searched_ || lf_ < from) lf_ = search('\n', from);
-        if (!searched_ || cr_ < from) cr_ = search('\r', from);
-        searched_ = true;
-        return std::min(lf_, cr_);
-    }
-
-private:
-    std::size_t search(char c, std::size_t from) const {
-        const void* p = std::memchr(d_ + from, c, n_ - from);
-        return p ? static_cast<std::size_t>(static_cast<const char*>(p) - d_) : n_;
-    }
-    const char* d_;
-    std::size_t n_;
-    std::size_t lf_ = 0;
-    std::size_t cr_ = 0;
-    bool searched_ = false;
-};
-
-template <>
-class BreakFinder<char16_t> {
-public:
-    BreakFinder(const char16_t* d, std::size_t n) : d_(d), n_(n) {}
-    std::size_t next(std::size_t from) const {
-        std::size_t i = from;
-        while (i < n_ && d_[i] != u'\n' && d_[i] != u'\r') ++i;
-        return i;
-    }
-
-private:
-    const char16_t* d_;
-    std::size_t n_;
-};
-
-// How a line ends. `lf_crlf` is the LF that a value written with its own
-// final LF leaves before the CR LF ending its entry: the two belong
-// together, so they end one line and a key added after it goes after both.
-enum class Break { none, crlf, lf, cr, lf_crlf };
-
-// One line of the file: its text [begin, end) and the first unit after its
-// line break (`next`, equal to `end` for the last line without a break).
-struct Line {
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    std::size_t next = 0;
-    Break brk = Break::none;
-};
-
-// Hands out the file's lines in order.
-template <class U>
-class LineReader {
-public:
-    explicit LineReader(std::basic_string_view<U> text)
-        : d_(text.data()), n_(text.size()), breaks_(d_, n_) {}
-
-    bool read(Line& line) {
-        if (pos_ >= n_) return false;
-        line.begin = pos_;
-        line.end = breaks_.next(pos_);
-        line.brk = break_at(line.end, line.next);
-        pos_ = line.next;
-        return true;
-    }
-
-private:
-    // The kind of line break at `i` (a CR or LF, or the end of the file),
-    // and the first unit after it.
-    Break break_at(std::size_t i, std::size_t& next) const {
-        if (i == n_) {
-            next = i;
-            return Break::none;
-        }
-        if (d_[i] == U('\r')) {
-            const bool crlf = unit_is(i + 1, U('\n'));
-            next = i + (crlf ? 2 : 1);
-            return crlf ? Break::crlf : Break::cr;
-        }
-        const bool lf_crlf = unit_is(i + 1, U('\r')) && unit_is(i + 2, U('\n'));
-        next = i + (lf_crlf ? 3 : 1);
-        return lf_crlf ? Break::lf_crlf : Break::lf;
-    }
-    bool unit_is(std::size_t i, U c) const { return i < n_ && d_[i] == c; }
-
-    const U* d_;
-    std::size_t n_;
-    BreakFinder<U> breaks_;
-    std::size_t pos_ = 0;
-};
-
-// A name in the file (ending early at a NUL) equals the wanted name without
-// regard to ASCII case.
-template <class U>
-bool name_equals(std::basic_string_view<U> name, std::basic_string_view<U> want) {
-    const std::size_t len = want.size();
-    if (name.size() < len) return false;
-    for (std::size_t i = 0; i < len; ++i) {
-        const unsigned c = code(name[i]);
-        if (c == 0 || fold(c) != fold(code(want[i]))) return false;
-    }
-    return name.size() == len || name[len] == U(0);
-}
-
-// A `[section]` line (`t` is the trimmed, non-empty line): it starts with '['
-// and holds a ']'; the name runs to the last ']', trimmed. A '[' line without
-// ']' is an ordinary line.
-template <class U>
-bool match_header(std::basic_string_view<U> t, std::basic_string_view<U>& name) {
-    if (t.front() != U('[')) return false;
-    const std::size_t close = t.rfind(U(']'));
-    if (close == std::basic_string_view<U>::npos) return false;
-    name = trim(t.substr(1, close - 1));
-    return true;
-}
-
-// A `key=value` line (`t` is the trimmed, non-empty line) for the wanted key:
-// the name runs to the first '=' and the value follows it, both trimmed. A
-// line without '=' is all name; its value is empty, at the end of the line.
-template <class U>
-bool match_key(std::basic_string_view<U> t, std::basic_string_view<U> key, bool& has_equals,
-               std::basic_string_view<U>& value) {
-    const std::size_t eq = std::min(t.find(U('=')), t.size());
-    if (!name_equals(trim_trailing(t.substr(0, eq)), key)) return false;
-    has_equals = eq < t.size();
-    value = has_equals ? trim_leading(t.substr(eq + 1)) : t.substr(t.size());
-    return true;
-}
-
-template <class U>
-struct Lookup {
-    bool section_found = false;
-    bool key_found = false;
-    bool key_has_equals = false;
-    // Key found: the trimmed value as read (not yet cut at a NUL), and the
-    // line that holds it.
-    std::basic_string_view<U> value;
-    Line key_line;
-    // Section found, key not: the section's last non-blank line (its header
-    // at least); a new key line goes after it.
-    Line last_line;
-    Break first_break = Break::none;
-};
-
-// The one scan every operation uses. `section` and `key` are already trimmed.
-template <class U>
-Lookup<U> find_entry(std::basic_string_view<U> text, std::basic_string_view<U> section,
-                     std::basic_string_view<U> key) {
-    Lookup<U> r;
-    LineReader<U> lines(text);
-    Line line;
-    while (lines.read(line)) {
-        if (r.first_break == Break::none) r.first_break = line.brk;
-        const auto t =
-            trim(std::basic_string_view<U>(text.data() + line.begin, line.end - line.begin));
-        if (t.empty()) continue;
-        std::basic_string_view<U> name;
-        if (match_header(t, name)) {
-            if (r.section_found) break;  // the wanted section ends at the next header
-            if (name_equals(name, section)) {
-                r.section_found = true;
-                r.last_line = line;
-            }
-            continue;
-        }
-        if (!r.section_found) continue;
-        r.last_line = line;
-        if (match_key(t, key, r.key_has_equals, r.value)) {
-            r.key_found = true;
-            r.key_line = line;
-            return r;
-        }
-    }
-    return r;
-}
-
-// The stored value that a write replaces (the entry has its '='): the value
-// as read, or more when the value written before carried its own final LF.
-// That LF stays in the file just before the entry's line break:
-// - before a CR LF (LF CR LF), the LF belongs to a non-empty value, together
-//   with any blanks ahead of it;
-// - in an LF file a value's final LF and the LF ending its entry cannot be
-//   told from a blank line after the entry, so when the value written has a
-//   final LF and a blank line follows, it takes the place of the entry's own
-//   LF: the bytes around the entry stay as they were and repeated writes of
-//   such a value do not add a blank line each time.
-template <class U>
-std::basic_string_view<U> stored_value(std::basic_string_view<U> text, const Lookup<U>& r,
-                                       bool writes_final_lf) {
-    const Line& line = r.key_line;
-    const std::size_t begin = static_cast<std::size_t>(r.value.data() - text.data());
-    std::size_t end = begin + r.value.size();
-    if (line.brk == Break::lf_crlf && !r.value.empty()) end = line.end + 1;
-    if (writes_final_lf && line.brk == Break::lf && line.next < text.size() &&
-        text[line.next] == U('\n')) {
-        end = line.end + 1;
-    }
-    return text.substr(begin, end - begin);
-}
-
-bool is_utf16le(std::string_view file) {
-    return file.size() >= 2 && static_cast<unsigned char>(file[0]) == 0xFF &&
-           static_cast<unsigned char>(file[1]) == 0xFE;
-}
-
-std::u16string decode_utf16le(std::string_view file) {
-    std::u16string out;
-    const std::size_t count = (file.size() - 2) / 2;
-    out.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto lo = static_cast<unsigned char>(file[2 + 2 * i]);
-        const auto hi = static_cast<unsigned char>(file[3 + 2 * i]);
-        out[i] = static_cast<char16_t>(lo | (hi << 8));
-    }
-    return out;
-}
-
-std::string encode_utf16le(std::u16string_view units) {
-    std::string out;
-    out.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
-    }
-    return out;
-}
-
-// The value of [section] key with blanks trimmed, cut at a NUL, in the
-// file's units; false when the entry (or its '=') is missing.
-template <class U>
-bool lookup_value(std::basic_string_view<U> text, std::string_view section, std::string_view key,
-                  std::basic_string_view<U>& value) {
-    const auto sec = widen<U>(trim(section));
-    const auto k = widen<U>(trim(key));
-    const Lookup<U> r = find_entry<U>(text, sec, k);
-    if (!r.key_found || !r.key_has_equals) return false;
-    value = r.value.substr(0, std::min(r.value.size(), r.value.find(U(0))));
-    return true;
-}
-
-// The same in ANSI. An ANSI file's value is a view into the file itself
-// (`storage` is untouched); a UTF-16 value is converted into `storage`.
-bool lookup_value(std::string_view file, std::string_view section, std::string_view key,
-                  std::string& storage, std::string_view& value) {
-    if (is_utf16le(file)) {
-        const std::u16string units = decode_utf16le(file);
-        std::u16string_view found;
-        if (!lookup_value<char16_t>(units, section, key, found)) return false;
-        storage = narrow(found.data(), found.size());
-        value = storage;
-        return true;
-    }
-    return lookup_value<char>(file, section, key, value);
+    while (b < s.size() && is_blank(static_cast<unsigned char>(s[b]))) ++b;
+    return s.substr(b);
 }
 
 // Matching single or double quotes around a text of two or more characters
@@ -412,32 +78,101 @@ uint32_t parse_unsigned(std::string_view v) {
     return negative ? 0u - result : result;
 }
 
-// A write as one edit of the file's units.
-template <class U>
-struct Edit {
-    std::size_t offset = 0;
-    std::size_t length = 0;
-    std::basic_string<U> insert;
+// The part of a found value a read hands out: its first unit and length
+// after one pair of matching quotes is removed.
+struct Unquoted {
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;
 };
+
+Unquoted unquoted(const Findings& f) {
+    const std::uint64_t n = f.read_length();
+    const bool quoted = n >= 2 && (f.value_first == '"' || f.value_first == '\'') &&
+                        f.value_last == f.value_first;
+    return quoted ? Unquoted{1, n - 2} : Unquoted{0, n};
+}
+
+bool value_found(const Findings& f) {
+    return f.key_found && f.key_has_equals;
+}
+
+// The byte offset of a unit position.
+std::uint64_t byte_offset(const Findings& f, std::uint64_t units) {
+    return f.utf16 ? 2 + 2 * units : units;
+}
+
+// Copies `n` units of the value from unit `start` out of the file into
+// `out`, in code page 1252; returns how many it copied.
+std::size_t copy_from_file(const Findings& f, std::uint64_t start, std::size_t n, char* out,
+                           Source& file) {
+    const std::uint64_t at = byte_offset(f, f.value_begin + start);
+    if (!f.utf16) {
+        std::size_t done = 0;
+        while (done < n) {
+            const std::size_t got = file.read_at(at + done, out + done, n - done);
+            if (got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+    char bytes[4096];
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t want = std::min<std::size_t>(n - done, sizeof bytes / 2) * 2;
+        const std::size_t got = file.read_at(at + 2 * done, bytes, want);
+        for (std::size_t i = 0; i + 1 < got; i += 2) {
+            const auto lo = static_cast<unsigned char>(bytes[i]);
+            const auto hi = static_cast<unsigned char>(bytes[i + 1]);
+            out[done++] = scan::to_ansi(static_cast<char16_t>(lo | hi << 8));
+        }
+        if (got < want) break;
+    }
+    return done;
+}
+
+uint32_t copy_out(std::string_view v, char* buffer, uint32_t size) {
+    if (size == 0 || buffer == nullptr) return 0;
+    const std::size_t n = std::min<std::size_t>(v.size(), size - 1);
+    if (n > 0) std::memcpy(buffer, v.data(), n);
+    buffer[n] = '\0';
+    return static_cast<uint32_t>(n);
+}
+
+// Text in the file's encoding, from ANSI.
+std::string encoded(std::string_view ansi, bool utf16) {
+    if (!utf16) return std::string(ansi);
+    std::string out;
+    out.reserve(ansi.size() * 2);
+    for (const char c : ansi) {
+        const char16_t u = scan::to_unicode(static_cast<unsigned char>(c));
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    }
+    return out;
+}
 
 // The key's line is there: its stored value is replaced, or for a line
 // without '=', "=value" is added to it. False when the value is already
 // stored, with or without its own final LF.
-template <class U>
-bool plan_value(std::basic_string_view<U> text, const Lookup<U>& r, const std::basic_string<U>& val,
-                Edit<U>& edit) {
-    if (!r.key_has_equals) {
-        edit.offset = static_cast<std::size_t>(r.value.data() - text.data());
+bool plan_value(const Findings& f, std::string_view value, Splice& edit) {
+    if (!f.key_has_equals) {
+        edit.offset = f.key_text_end;
         edit.length = 0;
-        edit.insert = widen<U>("=") + val;
+        edit.bytes = "=" + std::string(value);
         return true;
     }
-    const bool final_lf = !val.empty() && val.back() == U('\n');
-    const std::basic_string_view<U> stored = stored_value(text, r, final_lf);
-    if (stored == val || r.value == val) return false;
-    edit.offset = static_cast<std::size_t>(stored.data() - text.data());
-    edit.length = stored.size();
-    edit.insert = val;
+    const bool through_lf = replaces_through_line_feed(
+        f.key_line.brk, f.value_length == 0, !value.empty() && value.back() == '\n',
+        f.key_line_then_lf);
+    const std::uint64_t stored =
+        through_lf ? f.key_line.end + 1 - f.value_begin : f.value_length;
+    const auto holds = [&](std::uint64_t length) {
+        return length == value.size() && (f.value_mismatch == kNone || f.value_mismatch >= length);
+    };
+    if (holds(stored) || holds(f.value_length)) return false;
+    edit.offset = f.value_begin;
+    edit.length = stored;
+    edit.bytes = std::string(value);
     return true;
 }
 
@@ -446,91 +181,112 @@ bool plan_value(std::basic_string_view<U> text, const Lookup<U>& r, const std::b
 // at the end of the file. New lines end like the file's first line (LF stays
 // LF, also when a value's own LF starts an LF CR LF there); CR LF otherwise,
 // as for a new file.
-template <class U>
-void plan_new_entry(std::basic_string_view<U> text, const Lookup<U>& r, std::string_view section,
-                    std::string_view key, const std::basic_string<U>& val, Edit<U>& edit) {
-    const bool lf_file = r.first_break == Break::lf || r.first_break == Break::lf_crlf;
-    const std::basic_string<U> eol = widen<U>(lf_file ? "\n" : "\r\n");
-    std::basic_string<U> line = widen<U>(trim_leading(key));
-    line += U('=');
-    line += val;
-    line += eol;
+void plan_new_entry(const Findings& f, std::string_view section, std::string_view key,
+                    std::string_view value, Splice& edit) {
+    const bool lf_file =
+        f.first_break == scan::Break::lf || f.first_break == scan::Break::lf_crlf;
+    const std::string eol = lf_file ? "\n" : "\r\n";
+    const std::string line = std::string(trim_leading(key)) + "=" + std::string(value) + eol;
     edit.length = 0;
-    if (r.section_found) {
-        edit.offset = r.last_line.next;
-        edit.insert = r.last_line.brk == Break::none ? eol + line : line;
+    if (f.section_found) {
+        edit.offset = f.last_line.next;
+        edit.bytes = f.last_line.brk == scan::Break::none ? eol + line : line;
         return;
     }
-    edit.offset = text.size();
-    edit.insert.clear();
-    if (!text.empty() && text.back() != U('\n') && text.back() != U('\r')) edit.insert = eol;
-    edit.insert += U('[');
-    edit.insert += widen<U>(trim_leading(section));
-    edit.insert += U(']');
-    edit.insert += eol;
-    edit.insert += line;
+    edit.offset = f.units;
+    edit.bytes.clear();
+    if (f.units > 0 && f.last_unit != '\n' && f.last_unit != '\r') edit.bytes = eol;
+    edit.bytes += "[" + std::string(trim_leading(section)) + "]" + eol + line;
 }
 
-template <class U>
-bool plan_put_units(std::basic_string_view<U> text, std::string_view section, std::string_view key,
-                    std::string_view value, Edit<U>& edit) {
-    const auto sec = widen<U>(trim(section));
-    const auto k = widen<U>(trim(key));
-    const auto val = widen<U>(trim_leading(value));
-    const Lookup<U> r = find_entry<U>(text, sec, k);
-    if (r.key_found) return plan_value(text, r, val, edit);
-    plan_new_entry(text, r, section, key, val, edit);
-    return true;
-}
+// A source over bytes in memory.
+class BytesSource : public Source {
+public:
+    explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
+    std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
+        if (offset >= bytes_.size()) return 0;
+        const std::size_t got = std::min<std::size_t>(n, bytes_.size() - offset);
+        std::memcpy(out, bytes_.data() + offset, got);
+        return got;
+    }
+
+private:
+    std::string_view bytes_;
+};
 
 }  // namespace
 
-uint32_t get_string(std::string_view file, std::string_view section, std::string_view key,
-                    std::string_view default_value, char* buffer, uint32_t size) {
-    std::string storage;
-    std::string_view v;
-    if (lookup_value(file, section, key, storage, v)) {
-        v = unquote(v);
-    } else {
-        v = unquote(trim_default(default_value));
-    }
+Read::Read(std::string_view section, std::string_view key, std::size_t keep)
+    : scan_(section, key, std::nullopt, keep) {}
+
+uint32_t Read::get_string(std::string_view default_value, char* buffer, uint32_t size,
+                          Source& file) const {
+    const Findings& f = scan_.findings();
+    if (!value_found(f)) return copy_out(unquote(trim_default(default_value)), buffer, size);
     if (size == 0 || buffer == nullptr) return 0;
-    const std::size_t n = std::min<std::size_t>(v.size(), size - 1);
-    if (n > 0) std::memcpy(buffer, v.data(), n);
+    const Unquoted v = unquoted(f);
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(v.length, size - 1));
+    if (v.start + n <= f.kept_units) {
+        if (n > 0) std::memcpy(buffer, f.kept + v.start, n);
+    } else {
+        n = copy_from_file(f, v.start, n, buffer, file);
+    }
     buffer[n] = '\0';
     return static_cast<uint32_t>(n);
 }
 
-uint32_t get_int(std::string_view file, std::string_view section, std::string_view key,
-                 int default_value) {
+uint32_t Read::get_int(int default_value) const {
     const auto fallback = static_cast<uint32_t>(default_value);
-    std::string storage;
-    std::string_view v;
-    if (!lookup_value(file, section, key, storage, v)) return fallback;
-    v = unquote(v);
-    if (v.empty()) return fallback;
+    const Findings& f = scan_.findings();
+    if (!value_found(f)) return fallback;
+    const Unquoted v = unquoted(f);
+    if (v.length == 0) return fallback;
     // Only the first 29 characters take part, like the 30-character buffer
     // the Windows service reads the value into.
-    return parse_unsigned(v.substr(0, std::min<std::size_t>(v.size(), 29)));
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(v.length, 29));
+    return parse_unsigned(std::string_view(f.kept + v.start, n));
+}
+
+Write::Write(std::string_view section, std::string_view key, std::string_view value)
+    : section_(section), key_(key), value_(trim_leading(value)), scan_(section, key, value_) {}
+
+bool Write::plan(Splice& out) const {
+    const Findings& f = scan_.findings();
+    Splice edit;
+    if (f.key_found) {
+        if (!plan_value(f, value_, edit)) return false;
+    } else {
+        plan_new_entry(f, section_, key_, value_, edit);
+    }
+    out.offset = byte_offset(f, edit.offset);
+    out.length = f.utf16 ? 2 * edit.length : edit.length;
+    out.bytes = encoded(edit.bytes, f.utf16);
+    return true;
+}
+
+uint32_t get_string(std::string_view file, std::string_view section, std::string_view key,
+                    std::string_view default_value, char* buffer, uint32_t size) {
+    Read read(section, key);
+    read.feed(file);
+    read.finish();
+    BytesSource source(file);
+    return read.get_string(default_value, buffer, size, source);
+}
+
+uint32_t get_int(std::string_view file, std::string_view section, std::string_view key,
+                 int default_value) {
+    Read read(section, key);
+    read.feed(file);
+    read.finish();
+    return read.get_int(default_value);
 }
 
 bool plan_put(std::string_view file, std::string_view section, std::string_view key,
               std::string_view value, Splice& out) {
-    if (is_utf16le(file)) {
-        const std::u16string units = decode_utf16le(file);
-        Edit<char16_t> edit;
-        if (!plan_put_units<char16_t>(units, section, key, value, edit)) return false;
-        out.offset = 2 + 2 * edit.offset;
-        out.length = 2 * edit.length;
-        out.bytes = encode_utf16le(edit.insert);
-        return true;
-    }
-    Edit<char> edit;
-    if (!plan_put_units<char>(file, section, key, value, edit)) return false;
-    out.offset = edit.offset;
-    out.length = edit.length;
-    out.bytes = std::move(edit.insert);
-    return true;
+    Write write(section, key, value);
+    write.feed(file);
+    write.finish();
+    return write.plan(out);
 }
 
 std::string put_string(std::string_view file, std::string_view section, std::string_view key,
@@ -542,25 +298,6 @@ std::string put_string(std::string_view file, std::string_view section, std::str
     out.append(file.substr(0, s.offset));
     out.append(s.bytes);
     out.append(file.substr(s.offset + s.length));
-    return out;
-}
-
-std::string single_line_value(std::string_view value) {
-    const bool final_lf = !value.empty() && value.back() == '\n' &&
-                          (value.size() < 2 || value[value.size() - 2] != '\r');
-    if (final_lf) value.remove_suffix(1);
-    std::string out;
-    out.reserve(value.size() + 1);
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        if (c != '\r' && c != '\n') {
-            out.push_back(c);
-            continue;
-        }
-        if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
-        out.push_back(' ');
-    }
-    if (final_lf) out.push_back('\n');
     return out;
 }
 

@@ -1,5 +1,7 @@
 // libFuzzer target for the core: arbitrary file bytes, one read and one write
-// with names picked by the first bytes of the input. Checks that a read never
+// with names picked by the first bytes of the input. Checks that the file fed
+// in pieces (their sizes, from one byte up, picked by the input too) gives
+// exactly the results and splice of the file fed whole, that a read never
 // writes past the buffer, that a write's splice stays inside the file, that
 // the written entry reads back, that the bytes the write changed lie inside
 // the edited entry's line (a new entry or section only adds bytes), that every
@@ -107,6 +109,59 @@ void check_edit_confined(const std::string& before_bytes, const std::string& aft
     FUZZ_CHECK(line_feeds <= 1);
 }
 
+// The file in pieces of sizes taken in turn from the file's own bytes
+// (1 to `largest` each).
+template <class Operation>
+void feed_in_pieces(Operation& op, const std::string& file, std::size_t largest) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < file.size(); ++i) {
+        const std::size_t n = std::min<std::size_t>(
+            1 + static_cast<unsigned char>(file[i % file.size()]) % largest, file.size() - at);
+        op.feed(std::string_view(file).substr(at, n));
+        at += n;
+    }
+    op.finish();
+}
+
+class BytesSource : public profile_text::Source {
+public:
+    explicit BytesSource(const std::string& bytes) : bytes_(bytes) {}
+    std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
+        if (offset >= bytes_.size()) return 0;
+        n = std::min<std::size_t>(n, bytes_.size() - offset);
+        std::memcpy(out, bytes_.data() + offset, n);
+        return n;
+    }
+
+private:
+    const std::string& bytes_;
+};
+
+// The read, the integer read and the write again, the file fed in pieces; a
+// read keeping few value units copies the rest from the file.
+void check_pieces(const std::string& file, const char* section, const char* key,
+                  const char* value, uint32_t buffer_size, std::size_t largest, uint32_t whole_n,
+                  const char* whole_buffer) {
+    profile_text::Read read(section, key, largest <= 3 ? largest - 1 : 1024);
+    feed_in_pieces(read, file, largest);
+    BytesSource source(file);
+    char buffer[48];
+    std::memset(buffer, 0x5A, sizeof buffer);
+    FUZZ_CHECK(read.get_string("dflt  ", buffer, buffer_size, source) == whole_n);
+    FUZZ_CHECK(std::memcmp(buffer, whole_buffer, sizeof buffer) == 0);
+    FUZZ_CHECK(read.get_int(-7) == profile_text::get_int(file, section, key, -7));
+
+    profile_text::Splice whole, cut;
+    const bool changes = profile_text::plan_put(file, section, key, value, whole);
+    profile_text::Write write(section, key, value);
+    feed_in_pieces(write, file, largest);
+    FUZZ_CHECK(write.plan(cut) == changes);
+    if (changes) {
+        FUZZ_CHECK(cut.offset == whole.offset && cut.length == whole.length &&
+                   cut.bytes == whole.bytes);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -127,6 +182,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         for (std::size_t i = buffer_size; i < sizeof buffer; ++i) FUZZ_CHECK(buffer[i] == 0x5A);
     }
     (void)profile_text::get_int(file, section, key, -7);
+    static const std::size_t kLargestPiece[] = {1, 2, 3, 5, 8, 64, 4096};
+    check_pieces(file, section, key, value, buffer_size, kLargestPiece[data[3] / 40 % 7], n, buffer);
 
     profile_text::Splice splice;
     if (!profile_text::plan_put(file, section, key, value, splice)) {

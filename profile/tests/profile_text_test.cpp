@@ -7,6 +7,7 @@
 #include <string>
 
 #include "profile_text.h"
+#include "stored_value.h"
 #include "test_support.h"
 #include "write_row.h"
 
@@ -341,5 +342,35 @@ TEST(SingleLineValue, InnerLineBreaksBecomeOneBlankEach) {
         EXPECT_EQ(read(out, "T", "after"), "2") << r.value;
         EXPECT_EQ(read(out, "S", "LptPort"), "none") << r.value;
         EXPECT_EQ(read(out, "S", "k").find('\n'), std::string::npos) << r.value;
+    }
+}
+
+// Where a stored value that a write replaces ends: at its last non-blank
+// unit, or through the LF that a value written with its own final LF left.
+TEST(StoredValue, ReplacedThroughItsOwnLineFeedOnlyWhereItLeftOne) {
+    using profile_text::scan::Break;
+    const struct {
+        const char* entry;  // the entry as it stands in the file, and the new value
+        Break brk;
+        bool stored_empty;
+        bool new_ends_in_lf;
+        bool another_lf;
+        bool through_lf;
+    } rows[] = {
+        {"k=v\\n\\r\\n, any new value", Break::lf_crlf, false, false, false, true},
+        {"k=\\n\\r\\n: an empty value owns no LF", Break::lf_crlf, true, true, false, false},
+        {"k=v\\n\\n, new value with LF", Break::lf, false, true, true, true},
+        {"k=\\n\\n, new value with LF", Break::lf, true, true, true, true},
+        {"k=v\\n\\n, new value without LF", Break::lf, false, false, true, false},
+        {"k=v\\n[T], new value with LF", Break::lf, false, true, false, false},
+        {"k=v\\r\\n\\r\\n, new value with LF", Break::crlf, false, true, true, false},
+        {"k=v\\r\\r, new value with LF", Break::cr, false, true, true, false},
+        {"k=v at the end, new value with LF", Break::none, false, true, false, false},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(profile_text::replaces_through_line_feed(r.brk, r.stored_empty, r.new_ends_in_lf,
+                                                           r.another_lf),
+                  r.through_lf)
+            << r.entry;
     }
 }
