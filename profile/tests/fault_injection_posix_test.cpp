@@ -51,12 +51,18 @@ void PrintTo(const ErrorKind& e, std::ostream* os) {
 
 const std::string kBefore = "; settings\r\n[S]\r\nk=old\r\n[T]\r\nx=1\r\n";
 
+// A tail of several times the layer's 64 KiB buffer, which an update in place
+// moves chunk by chunk (and moves back when a step fails).
+const std::string kLongTail = "[T]\r\n" + std::string(200000, 'x') + "=1\r\n";
+
 const Scenario kScenarios[] = {
     {"Replace", false, kBefore, "k", "new"},
     {"AddKey", false, kBefore, "added", "v"},
     {"CreateFile", false, std::nullopt, "k", "v"},
     {"InPlaceLonger", true, kBefore, "k", "a-longer-value"},
     {"InPlaceShorter", true, "; settings\r\n[S]\r\nk=a-longer-value\r\n[T]\r\nx=1\r\n", "k", "s"},
+    {"InPlaceLongerLongTail", true, "[S]\r\nk=old\r\n" + kLongTail, "k", "a-longer-value"},
+    {"InPlaceShorterLongTail", true, "[S]\r\nk=a-longer-value\r\n" + kLongTail, "k", "s"},
 };
 
 const ErrorKind kErrors[] = {

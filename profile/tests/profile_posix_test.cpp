@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +23,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "private_profile.h"
 #include "test_support.h"
@@ -302,6 +305,30 @@ TEST(FileLayer, SameValueLeavesTheFileUntouched) {
     ::stat(path.c_str(), &after);
     EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
     EXPECT_EQ(after.st_mtim.tv_sec, 1000000);
+}
+
+// A writer that waited for the lock while another writer replaced the file
+// must write into the new file: having locked the old one, it finds that the
+// name now leads elsewhere and starts again. (Writing into what it had
+// locked would lose the other writer's update.)
+TEST(FileLayer, WriterWaitingForTheLockFollowsAReplacement) {
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    put_file(path, "[S]\r\nold=1\r\n");
+    const int old_file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(old_file, 0);
+    ASSERT_EQ(::flock(old_file, LOCK_EX), 0);
+    int result = -1;
+    std::thread writer([&] { result = WritePrivateProfileStringA("S", "k", "v", path.c_str()); });
+    // The writer opens the old file and waits for its lock; meanwhile the
+    // file is replaced, as another writer does, and only then unlocked.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    put_file(dir / "other.ini", "[S]\r\nnew=2\r\n");
+    ASSERT_EQ(::rename((dir / "other.ini").c_str(), path.c_str()), 0);
+    ::close(old_file);
+    writer.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(file_bytes(path), "[S]\r\nnew=2\r\nk=v\r\n");
 }
 
 TEST(FileLayer, LongFileNameGetsATemporaryBesideIt) {
