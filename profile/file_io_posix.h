@@ -45,7 +45,7 @@ private:
 // the file's size, and given back when the call ends.
 class Buffer {
 public:
-    static constexpr std::size_t kSize = 64 * 1024;
+    static constexpr std::size_t kSize = std::size_t{64} * 1024;
     Buffer() : data_(new char[kSize]) {}
     char* data() { return data_.get(); }
 

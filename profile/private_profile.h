@@ -17,7 +17,19 @@
 //       section and key as needed. Returns 1 on success, 0 on failure; a failed
 //       write leaves the file as it was.
 //
-// section, key, default and value are never null in this system's calls.
+// Null arguments mean what the Windows documentation gives them:
+//   GetPrivateProfileStringA  a null default reads as ""; a null section
+//       copies the file's section names, a null key the section's key names
+//       (each name terminated, the list ending in one more terminator; a list
+//       that does not fit is cut to size - 2 characters and two terminators,
+//       and the count is then size - 2); a null buffer copies nothing.
+//   GetPrivateProfileIntA     a null section or key converts the first name
+//       of that list.
+//   WritePrivateProfileStringA  a null value removes the key's line, a null
+//       key the whole section (a removal from a missing file does nothing and
+//       succeeds); a null section fails (0, ENOENT).
+//   A null file name is no file: reads give the default, writes fail (0,
+//       EFAULT).
 #pragma once
 
 #ifdef _WIN32

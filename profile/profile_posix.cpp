@@ -112,15 +112,16 @@ void open_for_lookup(const char* path, Fd& fd) {
     take_lock(fd.get(), LOCK_SH, Clock::now() + kReadLockWait);
 }
 
-// Where a read copies a long value from: the file it scanned.
+// Where a read copies a long value or name from: the file it scans.
 class FileSource : public profile_text::Source {
 public:
-    explicit FileSource(int fd) : fd_(fd) {}
+    explicit FileSource(const Fd& fd) : fd_(fd) {}
     std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
         KeepErrno keep;
         std::size_t done = 0;
         while (done < n) {
-            const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+            const ssize_t got =
+                ::pread(fd_.get(), out + done, n - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) break;
             done += static_cast<std::size_t>(got);
@@ -129,24 +130,29 @@ public:
     }
 
 private:
-    int fd_;
+    const Fd& fd_;
 };
 
-// Scans the file `path` for [section] key into `read`: the file's answer,
-// or an empty file's when the file cannot be read. `fd` stays open for
-// copying a long value.
-void lookup(const char* path, const char* section, const char* key,
-            std::optional<profile_text::Read>& read, Fd& fd) {
-    read.emplace(section, key);
-    open_for_lookup(path, fd);
+// Scans the file `path` (none: no file) with the read that `start` makes:
+// the file's answer, or an empty file's when the file cannot be read (the
+// read is then made afresh and sees no bytes). `fd` stays open for copying
+// long values and names.
+template <class Start>
+void lookup(const char* path, std::optional<profile_text::Read>& read, const Start& start, Fd& fd) {
+    start();
+    if (path) open_for_lookup(path, fd);
     if (fd.get() >= 0) {
         KeepErrno keep;
         Buffer buffer;
         if (profile_file::scan_file(fd.get(), *read, buffer)) return;
         fd.reset(-1);
-        read.emplace(section, key);
+        start();
     }
     read->finish();
+}
+
+profile_text::Name name(const char* text) {
+    return text ? profile_text::Name(text) : std::nullopt;
 }
 
 // ---------------------------------------------------------------- writing
@@ -186,13 +192,15 @@ struct Locked {
     bool created = false;  // made empty by this write
 };
 
-enum class Opened { ok, failed, again };
+enum class Opened { ok, failed, again, missing };
 
-// Opens the target for reading and writing; a missing one is created empty.
-Opened open_target(const std::string& target, Locked& t) {
+// Opens the target for reading and writing; a missing one is created empty
+// when `create` says so.
+Opened open_target(const std::string& target, Locked& t, bool create) {
     struct stat st {};
     if (::stat(target.c_str(), &st) != 0) {
         if (errno != ENOENT) return Opened::failed;
+        if (!create) return Opened::missing;
         t.fd.reset(::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
         if (t.fd.get() < 0) return errno == EEXIST ? Opened::again : Opened::failed;
         t.created = true;
@@ -208,9 +216,10 @@ Opened open_target(const std::string& target, Locked& t) {
     return Opened::ok;
 }
 
-Opened open_and_lock(const std::string& target, Locked& t, Clock::time_point deadline) {
+Opened open_and_lock(const std::string& target, Locked& t, bool create,
+                     Clock::time_point deadline) {
     t.created = false;
-    const Opened o = open_target(target, t);
+    const Opened o = open_target(target, t, create);
     if (o != Opened::ok) return o;
     if (take_lock(t.fd.get(), LOCK_EX, deadline) == Lock::timed_out) {
         // Whoever holds the lock has the file now, even one we created.
@@ -242,7 +251,7 @@ void remove_created(const std::string& target, const Locked& t) {
 }
 
 bool write_locked(const std::string& target, Locked& t, std::string_view section,
-                  std::string_view key, std::string_view value) {
+                  profile_text::Name key, profile_text::Name value) {
     Buffer buffer;
     profile_text::Write write(section, key, value);
     if (!profile_file::scan_file(t.fd.get(), write, buffer)) return false;
@@ -252,11 +261,17 @@ bool write_locked(const std::string& target, Locked& t, std::string_view section
 }
 
 bool holds_line_break(const char* text) {
-    return std::strpbrk(text, "\r\n") != nullptr;
+    return text != nullptr && std::strpbrk(text, "\r\n") != nullptr;
 }
 
+// A null key removes the section, a null value the key; a removal from a
+// missing file has nothing to do and creates nothing.
 bool write_profile(const char* section, const char* key, const char* value, const char* file) {
-    if (file[0] == '\0') {
+    if (file == nullptr) {
+        errno = EFAULT;  // no name at all, as the kernel answers a null path
+        return false;
+    }
+    if (section == nullptr || file[0] == '\0') {
         errno = ENOENT;
         return false;
     }
@@ -266,13 +281,17 @@ bool write_profile(const char* section, const char* key, const char* value, cons
     }
     std::string target;
     if (!resolve_links(file, target)) return false;
-    const std::string stored = profile_text::single_line_value(value);
+    const bool removal = key == nullptr || value == nullptr;
+    const std::string stored = removal ? std::string() : profile_text::single_line_value(value);
+    const profile_text::Name new_value =
+        removal ? std::nullopt : profile_text::Name(std::string_view(stored));
     const Clock::time_point deadline = Clock::now() + kWriteLockWait;
     do {
         Locked t;
-        const Opened o = open_and_lock(target, t, deadline);
+        const Opened o = open_and_lock(target, t, !removal, deadline);
         if (o == Opened::again) continue;
-        if (o == Opened::ok && write_locked(target, t, section, key, stored)) return true;
+        if (o == Opened::missing) return true;
+        if (o == Opened::ok && write_locked(target, t, section, name(key), new_value)) return true;
         remove_created(target, t);
         return false;
     } while (Clock::now() < deadline);
@@ -286,18 +305,20 @@ extern "C" {
 
 uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_value,
                                   char* buffer, uint32_t size, const char* file) {
-    std::optional<profile_text::Read> read;
     Fd fd;
-    lookup(file, section, key, read, fd);
-    FileSource source(fd.get());
-    return read->get_string(default_value, buffer, size, source);
+    FileSource source(fd);
+    std::optional<profile_text::Read> read;
+    lookup(
+        file, read, [&] { read.emplace(name(section), name(key), buffer, size, source); }, fd);
+    return read->get_string(default_value ? default_value : "");
 }
 
 unsigned GetPrivateProfileIntA(const char* section, const char* key, int default_value,
                                const char* file) {
-    std::optional<profile_text::Read> read;
     Fd fd;
-    lookup(file, section, key, read, fd);
+    std::optional<profile_text::Read> read;
+    lookup(
+        file, read, [&] { read.emplace(name(section), name(key)); }, fd);
     return read->get_int(default_value);
 }
 

@@ -144,6 +144,18 @@ private:
     std::size_t n_;
 };
 
+// The first '[' at or after `from` in a piece (or its size): memchr for
+// bytes.
+inline std::size_t find_bracket(const char* d, std::size_t from, std::size_t n) {
+    const void* p = std::memchr(d + from, '[', n - from);
+    return p ? static_cast<std::size_t>(static_cast<const char*>(p) - d) : n;
+}
+
+inline std::size_t find_bracket(const char16_t* d, std::size_t from, std::size_t n) {
+    while (from < n && d[from] != u'[') ++from;
+    return from;
+}
+
 // A name in the file, compared unit by unit with a wanted name of `m` units:
 // equal without regard to ASCII case, where a NUL ends the file's name early.
 // Units are counted from the name's first non-blank unit.
@@ -176,15 +188,41 @@ struct NameMatch {
     bool may_match() const { return prefix_ok && (first_nonblank_from_m == kNone || nul_at_m); }
 };
 
+// A name being read for a listing: its units are kept (the first ones) in
+// code page 1252, and its length, trailing blanks trimmed and cut at a NUL,
+// is followed.
+struct ListedName {
+    std::uint64_t begin = 0;
+    std::uint64_t seen = 0;
+    std::uint64_t nonblank_end = 0;  // after its last non-blank unit so far
+    std::uint64_t nul = kNone;
+
+    void start(std::uint64_t at) {
+        begin = at;
+        seen = 0;
+        nonblank_end = 0;
+        nul = kNone;
+    }
+    void add(unsigned c, bool utf16, Findings& f) {
+        if (c == 0 && nul == kNone) nul = seen;
+        if (!is_blank(c)) nonblank_end = seen + 1;
+        if (seen < kKeptValueUnits) f.kept[seen] = unit_to_ansi(c, utf16);
+        ++seen;
+    }
+    // The name ending (before its trailing blanks) where it had `length`
+    // units up to its last non-blank one.
+    std::uint64_t cut(std::uint64_t length) const { return nul < length ? nul : length; }
+};
+
 template <class U>
 class Lines {
 public:
-    Lines(std::string_view section, std::string_view key, std::optional<std::string_view> value,
-          Findings& f)
-        : section_(units_of<U>(trim(section))),
-          key_(units_of<U>(trim(key))),
-          value_(units_of<U>(trim_leading(value.value_or("")))),
-          write_(value.has_value()),
+    Lines(const Query& q, NameSink* sink, Findings& f)
+        : section_(units_of<U>(trim(q.section))),
+          key_(units_of<U>(trim(q.key))),
+          value_(units_of<U>(trim_leading(q.value))),
+          goal_(q.goal),
+          sink_(sink),
           f_(f) {}
 
     bool done() const { return done_; }
@@ -205,9 +243,18 @@ public:
                 end_line(cr_at_ + 1, Break::cr);
                 if (done_) break;
             }
-            if (phase_ == Phase::key_lf || phase_ == Phase::key_lf_cr) {
-                after_key_lf(c);
+            if (phase_ == Phase::key_cr || phase_ == Phase::key_lf || phase_ == Phase::key_lf_cr) {
+                after_key_line(c);
                 ++i;
+                continue;
+            }
+            if (headers_only()) {
+                i = to_next_header(p, i, n);
+                if (i == n) break;
+                // A line's leading '[': it starts its line as usual.
+                unit(code(p[i]));
+                ++i;
+                ++pos_;
                 continue;
             }
             if (c == '\r' || c == '\n') {
@@ -217,6 +264,15 @@ public:
                 pos_ += b - i;
                 i = b;
                 continue;
+            } else if (phase_ == Phase::lead && !is_blank(c)) {
+                first_unit(c);
+                // Most lines of the wanted section are another key's: their
+                // name is compared at once while it lies in this piece.
+                if (phase_ == Phase::name && follow_key_ && !follow_header_ &&
+                    goal_ != Goal::list_keys && !key_may_start(p + i, n - i)) {
+                    follow_key_ = false;
+                    phase_ = Phase::skip;
+                }
             } else {
                 unit(c);
             }
@@ -231,18 +287,21 @@ public:
         if (pending_cr_) {
             pending_cr_ = false;
             end_line(cr_at_ + 1, Break::cr);
-        } else if (phase_ == Phase::key_lf || phase_ == Phase::key_lf_cr) {
+        } else if (phase_ == Phase::key_cr || phase_ == Phase::key_lf ||
+                   phase_ == Phase::key_lf_cr) {
             done_ = true;
         } else if (pos_ > line_begin_) {
             // The last line, without a line break.
             resolve_line();
             if (kind_ == Kind::key) {
+                f_.key_line_begin = line_begin_;
                 found_key_line(Break::none);
                 f_.key_line.next = pos_;
-            } else {
+            } else if (!close_line()) {
                 end_line(pos_, Break::none);
             }
         }
+        if (!done_ && f_.section_found) f_.section_end = pos_;
         f_.units = pos_;
         done_ = true;
     }
@@ -251,13 +310,75 @@ private:
     enum class Phase : unsigned char {
         lead,        // blanks before the line's first non-blank unit
         skip,        // the rest of the line does not matter
-        name,        // a header's or a key's name may still match
+        name,        // a header's or a key's name may still match, or is listed
         value_lead,  // the key matched: blanks after its '='
         value,       // the key's value
+        key_cr,      // after the key line's CR: is an LF next?
         key_lf,      // after the key line's LF: is it followed by CR LF, or LF?
         key_lf_cr,   // after the key line's LF and a CR
     };
     enum class Kind : unsigned char { blank, header, wanted_header, key, other };
+
+    bool wants_key() const {
+        return goal_ == Goal::read || goal_ == Goal::write || goal_ == Goal::remove_key;
+    }
+    // An edit needs the exact extent of the lines it touches.
+    bool edits() const {
+        return goal_ == Goal::write || goal_ == Goal::remove_key || goal_ == Goal::remove_section;
+    }
+    static constexpr bool kUtf16 = std::is_same_v<U, char16_t>;
+
+    // False when the `avail` units at `q`, which start a line, cannot start
+    // the key's name: one of its first units differs from the key's. (True
+    // when they may, or when the piece ends first; the unit-by-unit match
+    // decides then.)
+    bool key_may_start(const U* q, std::size_t avail) const {
+        const std::size_t m = key_.size();
+        if (avail < m) return true;
+        for (std::size_t t = 0; t < m; ++t) {
+            const unsigned c = code(q[t]);
+            if (c == 0 || fold(c) != fold(code(key_[t]))) return false;
+        }
+        return true;
+    }
+
+    // ------------------------------------------------------------ headers
+
+    // Until the wanted section is found (and throughout a listing of
+    // sections) only header lines matter, once the first line's break is
+    // known: the scan goes from '[' to '[' instead of line by line.
+    bool headers_only() const {
+        return !f_.section_found && !first_line_ && !pending_cr_ &&
+               (phase_ == Phase::lead || phase_ == Phase::skip);
+    }
+
+    // From unit `i` of the piece, to the next '[' that is the first non-blank
+    // unit of its line (the line then starts as usual) or to the piece's end.
+    // Returns the index reached.
+    std::size_t to_next_header(const U* p, std::size_t i, std::size_t n) {
+        for (;;) {
+            const std::size_t b = find_bracket(p, i, n);
+            // Where the line holding unit `b` (or the piece's end) begins, as
+            // far as this piece tells: after the last line break before it.
+            std::size_t k = b;
+            while (k > i && is_blank(code(p[k - 1])) && p[k - 1] != U('\r') &&
+                   p[k - 1] != U('\n')) {
+                --k;
+            }
+            const bool after_break = k > i && (p[k - 1] == U('\r') || p[k - 1] == U('\n'));
+            if (after_break) {
+                line_begin_ = pos_ + (k - i);
+                line_blank_ = true;
+                phase_ = Phase::lead;
+            } else if (k > i) {
+                phase_ = Phase::skip;  // something else stands before it on its line
+            }
+            pos_ += b - i;
+            if (b == n || phase_ == Phase::lead) return b;
+            i = b + 1;  // a '[' inside a line
+            ++pos_;
+        }
+    }
 
     // ------------------------------------------------------------ lines
 
@@ -267,11 +388,13 @@ private:
         if (line_blank_) {
             kind_ = Kind::blank;
         } else if (bracket_ && follow_header_ && close_ != kNone) {
-            kind_ = (!f_.section_found && header_match_.matches(close_, section_.size()))
+            kind_ = (!f_.section_found && goal_ != Goal::list_sections &&
+                     header_match_.matches(close_, section_.size()))
                         ? Kind::wanted_header
                         : Kind::header;
-        } else if (follow_key_ && (key_matched_ || (!key_equals_ &&
-                                             key_match_.matches(key_match_.seen, key_.size())))) {
+        } else if (follow_key_ && wants_key() &&
+                   (key_matched_ ||
+                    (!key_equals_ && key_match_.matches(key_match_.seen, key_.size())))) {
             kind_ = Kind::key;
         } else {
             kind_ = Kind::other;
@@ -281,24 +404,20 @@ private:
     void line_break(unsigned c) {
         resolve_line();
         if (kind_ == Kind::key) {
-            if (c == '\n' && write_) {
-                if (key_matched_) track(c);
-                phase_ = Phase::key_lf;
-                f_.key_line.end = pos_;
-                f_.key_line.next = pos_ + 1;
-                f_.key_line.brk = Break::lf;
-                f_.key_found = true;
-                f_.key_has_equals = key_matched_;
-                f_.key_text_end = text_end_;
+            f_.key_line_begin = line_begin_;
+            if (!edits()) {
+                found_key_line(c == '\r' ? Break::cr : Break::lf);
                 return;
             }
+            // An edit looks past the line's break: CR LF or a lone CR; an LF
+            // on its own, an LF CR LF, or an LF and another.
+            if (c == '\n' && key_matched_ && goal_ == Goal::write) track(c);
             found_key_line(c == '\r' ? Break::cr : Break::lf);
+            done_ = false;
+            phase_ = c == '\r' ? Phase::key_cr : Phase::key_lf;
             return;
         }
-        if (f_.section_found && (kind_ == Kind::header || kind_ == Kind::wanted_header)) {
-            done_ = true;  // the wanted section ends at the next header
-            return;
-        }
+        if (close_line()) return;
         if (c == '\r') {
             pending_cr_ = true;
             cr_at_ = pos_;
@@ -307,8 +426,22 @@ private:
         end_line(pos_ + 1, Break::lf);
     }
 
-    // The key's line ends here: the scan is done. (A CR's kind, CR or CR LF,
-    // does not matter for a key line.)
+    // A line other than the key's ends: a listed name goes to the sink, and
+    // a header ends the wanted section. True when the scan is done.
+    bool close_line() {
+        if (goal_ == Goal::list_sections && kind_ == Kind::header) {
+            list(name_.cut(close_name_length_));
+        } else if (goal_ == Goal::list_keys && listed_key_ && kind_ == Kind::other) {
+            list(name_.cut(key_name_length_));
+        }
+        if (!done_ && f_.section_found && (kind_ == Kind::header || kind_ == Kind::wanted_header)) {
+            f_.section_end = line_begin_;
+            done_ = true;  // the wanted section ends at the next header
+        }
+        return done_;
+    }
+
+    // The key's line ends here: for a read the scan is done.
     void found_key_line(Break brk) {
         f_.key_found = true;
         f_.key_has_equals = key_matched_;
@@ -319,18 +452,29 @@ private:
         done_ = true;
     }
 
-    // The units after the key line's LF decide whether it is part of an
-    // LF CR LF, or followed by another LF.
-    void after_key_lf(unsigned c) {
-        if (phase_ == Phase::key_lf) {
-            if (c == '\r') {
-                phase_ = Phase::key_lf_cr;
-                return;
-            }
-            f_.key_line_then_lf = c == '\n';
-        } else if (c == '\n') {
-            f_.key_line.brk = Break::lf_crlf;
-            f_.key_line.next = f_.key_line.end + 3;
+    // The units after the key line's break: is a CR followed by its LF, is an
+    // LF part of an LF CR LF, or followed by another LF.
+    void after_key_line(unsigned c) {
+        switch (phase_) {
+            case Phase::key_cr:
+                if (c == '\n') {
+                    f_.key_line.brk = Break::crlf;
+                    f_.key_line.next = f_.key_line.end + 2;
+                }
+                break;
+            case Phase::key_lf:
+                if (c == '\r') {
+                    phase_ = Phase::key_lf_cr;
+                    return;
+                }
+                f_.key_line_then_lf = c == '\n';
+                break;
+            default:
+                if (c == '\n') {
+                    f_.key_line.brk = Break::lf_crlf;
+                    f_.key_line.next = f_.key_line.end + 3;
+                }
+                break;
         }
         done_ = true;
     }
@@ -357,12 +501,9 @@ private:
                 break;
             case Kind::header:
             case Kind::wanted_header:
-                if (f_.section_found) {
-                    done_ = true;  // the wanted section ends at the next header
-                    return;
-                }
                 if (kind_ == Kind::wanted_header) {
                     f_.section_found = true;
+                    f_.section_begin = line_begin_;
                     set_last_line(next, brk);
                 }
                 break;
@@ -379,6 +520,10 @@ private:
     void set_last_line(std::uint64_t next, Break brk) {
         f_.last_line = LineEnd{line_end_, next, brk};
         if (brk == Break::lf) lf_of_last_line_ = line_end_;
+    }
+
+    void list(std::uint64_t length) {
+        if (length > 0 && !sink_->name(f_, name_.begin, length)) done_ = true;
     }
 
     // ------------------------------------------------------------ units
@@ -406,19 +551,27 @@ private:
         line_blank_ = false;
         bracket_ = c == '[';
         // A header matters while the wanted section is still to be found
-        // (is it that one?) and once it is found (it ends the section).
+        // (is it that one?), once it is found (it ends the section), and to a
+        // listing of sections.
         follow_header_ = bracket_;
         header_lead_ = true;
         header_match_ = NameMatch<U>{};
         close_ = kNone;
-        // Inside the wanted section every line may be the key's.
-        follow_key_ = f_.section_found;
+        close_name_length_ = 0;
+        // Inside the wanted section every line may be the key's, and every
+        // line but a comment is listed by a listing of keys.
+        follow_key_ = f_.section_found && goal_ != Goal::remove_section &&
+                      !(goal_ == Goal::list_keys && c == ';');
         key_match_ = NameMatch<U>{};
         key_matched_ = false;
         key_equals_ = false;
+        listed_key_ = false;
         text_end_ = pos_ + 1;
         phase_ = Phase::name;
-        if (follow_key_) key_unit(c);
+        if (follow_key_) {
+            if (goal_ == Goal::list_keys) name_.start(pos_);
+            key_unit(c);
+        }
         if (!follow_header_ && !follow_key_) phase_ = Phase::skip;
     }
 
@@ -431,17 +584,30 @@ private:
 
     // A unit after the line's '['.
     void header_unit(unsigned c) {
+        const bool listing = goal_ == Goal::list_sections;
         if (header_lead_) {
             if (is_blank(c)) return;
             header_lead_ = false;
+            if (listing) name_.start(pos_);
         }
-        if (c == ']') close_ = header_match_.seen;
+        if (c == ']') {
+            close_ = header_match_.seen;
+            close_name_length_ = name_.nonblank_end;
+        }
         header_match_.add(c, section_);
-        // Before the section is found, only the wanted one matters.
-        if (!f_.section_found && !header_match_.prefix_ok) follow_header_ = false;
+        if (listing) {
+            name_.add(c, kUtf16, f_);
+        } else if (!f_.section_found && !header_match_.prefix_ok) {
+            // Before the section is found, only the wanted one matters.
+            follow_header_ = false;
+        }
     }
 
     void key_unit(unsigned c) {
+        if (goal_ == Goal::list_keys) {
+            list_key_unit(c);
+            return;
+        }
         if (c != '=') {
             key_match_.add(c, key_);
             if (!key_match_.may_match()) follow_key_ = false;
@@ -464,10 +630,26 @@ private:
         value_index_ = 0;
     }
 
+    // A listing of keys: the name runs to the first '='; a line without one
+    // is no key.
+    void list_key_unit(unsigned c) {
+        if (c != '=') {
+            name_.add(c, kUtf16, f_);
+            return;
+        }
+        follow_key_ = false;
+        key_name_length_ = name_.nonblank_end;
+        if (bracket_) {
+            listed_key_ = true;  // listed at the line's end, unless it is a header
+        } else {
+            list(name_.cut(key_name_length_));
+        }
+    }
+
     void value_unit(unsigned c) {
         if (phase_ == Phase::value_lead) {
             if (is_blank(c)) {
-                if (write_) track(c);
+                if (goal_ == Goal::write) track(c);
                 return;
             }
             phase_ = Phase::value;
@@ -483,7 +665,7 @@ private:
                 f_.value_last = previous_;
                 // A read's value is complete; only a '[' line may yet turn
                 // out to be a header.
-                if (!write_ && !bracket_) {
+                if (goal_ == Goal::read && !bracket_) {
                     f_.key_found = true;
                     f_.key_has_equals = true;
                     done_ = true;
@@ -494,10 +676,10 @@ private:
         }
         if (!is_blank(c)) f_.value_length = j + 1;
         previous_ = c;
-        if (write_) {
+        if (goal_ == Goal::write) {
             track(c);
-        } else if (j < kKeptValueUnits) {
-            f_.kept[j] = unit_to_ansi(c, std::is_same_v<U, char16_t>);
+        } else if (goal_ == Goal::read && j < kKeptValueUnits) {
+            f_.kept[j] = unit_to_ansi(c, kUtf16);
         }
     }
 
@@ -513,7 +695,8 @@ private:
     const std::basic_string<U> section_;
     const std::basic_string<U> key_;
     const std::basic_string<U> value_;
-    const bool write_;
+    const Goal goal_;
+    NameSink* const sink_;
     Findings& f_;
     bool done_ = false;
 
@@ -530,7 +713,7 @@ private:
     std::uint64_t text_end_ = 0;  // after its last non-blank unit, in its name
     Kind kind_ = Kind::blank;
     bool line_blank_ = true;
-    bool bracket_ = false;  // its first non-blank unit is '['
+    bool bracket_ = false;        // its first non-blank unit is '['
     bool follow_header_ = false;  // it is followed as a header
     bool header_lead_ = false;
     NameMatch<U> header_match_;
@@ -542,6 +725,12 @@ private:
     std::uint64_t value_index_ = 0;
     unsigned previous_ = 0;
     std::uint64_t tracked_ = 0;
+    // Listings: the name at hand, and its length up to a header's last ']'
+    // or a key's '='.
+    ListedName name_;
+    std::uint64_t close_name_length_ = 0;
+    std::uint64_t key_name_length_ = 0;
+    bool listed_key_ = false;  // a '[' line's key, listed unless it is a header
 };
 
 }  // namespace
@@ -549,12 +738,13 @@ private:
 // ---------------------------------------------------------------- encodings
 
 struct Stream::Impl {
-    Impl(std::string_view section_name, std::string_view key_name,
-         std::optional<std::string_view> new_value)
-        : section(section_name), key(key_name), value(new_value) {}
+    Impl(const Query& q, NameSink* name_sink)
+        : section(q.section), key(q.key), value(q.value), goal(q.goal), sink(name_sink) {}
 
-    std::string section, key;
-    std::optional<std::string> value;
+    // The query's texts, kept until the encoding is known.
+    std::string section, key, value;
+    Goal goal;
+    NameSink* sink;
     Findings f;
     unsigned char head[2] = {};
     std::size_t head_size = 0;
@@ -567,14 +757,13 @@ struct Stream::Impl {
     bool done() const { return (ansi && ansi->done()) || (wide && wide->done()); }
 
     void decide() {
-        std::optional<std::string_view> pv;
-        if (value) pv = *value;
+        const Query q{goal, section, key, value};
         if (head_size == 2 && head[0] == 0xFF && head[1] == 0xFE) {
             f.utf16 = true;
-            wide.emplace(section, key, pv, f);
+            wide.emplace(q, sink, f);
             return;
         }
-        ansi.emplace(section, key, pv, f);
+        ansi.emplace(q, sink, f);
         ansi->feed(reinterpret_cast<const char*>(head), head_size);
     }
 
@@ -583,7 +772,8 @@ struct Stream::Impl {
         std::size_t count = 0;
         std::size_t i = 0;
         if (odd && n > 0) {
-            units[count++] = static_cast<char16_t>(odd_byte | static_cast<unsigned char>(p[0]) << 8);
+            units[count++] =
+                static_cast<char16_t>(odd_byte | static_cast<unsigned char>(p[0]) << 8);
             odd = false;
             i = 1;
         }
@@ -604,11 +794,7 @@ struct Stream::Impl {
     }
 };
 
-Stream::Stream(std::string_view section, std::string_view key,
-               std::optional<std::string_view> value, std::size_t keep)
-    : impl_(std::make_unique<Impl>(section, key, value)) {
-    impl_->f.kept_units = keep < kKeptValueUnits ? keep : kKeptValueUnits;
-}
+Stream::Stream(const Query& query, NameSink* sink) : impl_(std::make_unique<Impl>(query, sink)) {}
 
 Stream::~Stream() = default;
 

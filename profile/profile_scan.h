@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <optional>
 #include <string_view>
 
 namespace profile_text::scan {
@@ -37,7 +36,8 @@ struct LineEnd {
 };
 
 // The number of value units a read keeps (in code page 1252) while it scans;
-// a longer value is copied out from the file afterwards.
+// a longer value is copied out from the file afterwards. Listings keep the
+// same number of each name's units.
 constexpr std::size_t kKeptValueUnits = 1024;
 
 struct Findings {
@@ -59,13 +59,20 @@ struct Findings {
     std::uint64_t value_nul = kNone;
     unsigned value_first = 0;  // the value's first unit
     unsigned value_last = 0;   // its last unit before trimming or the NUL cut
-    char kept[kKeptValueUnits] = {};  // reads: the first units, in code page 1252
-    std::size_t kept_units = 0;       // how many of them a read hands out
+    // Reads: the value's first units, in code page 1252 (listings: the name's).
+    char kept[kKeptValueUnits] = {};
 
     // Writes: the first index from the value's beginning at which the file's
     // units (through the key line's first break unit) differ from the new
     // value, or run past its end; kNone when none does.
     std::uint64_t value_mismatch = kNone;
+
+    // Where the key's line begins (removing it).
+    std::uint64_t key_line_begin = 0;
+    // Where the section's header line begins, and where the section ends:
+    // the next header line's beginning or the file's end (removing it).
+    std::uint64_t section_begin = 0;
+    std::uint64_t section_end = 0;
 
     // Section found, key not: the section's last non-blank line (its header
     // at least); a new key line goes after it.
@@ -81,15 +88,38 @@ struct Findings {
     }
 };
 
-// One scan for [section] key. `value` is the new value of a write (already in
-// the form it is stored in, leading blanks removed); none for a read. A read
-// hands out the value's first `keep` units (at most kKeptValueUnits) from
-// what the scan kept, and copies a longer value from the file; fewer lets
-// tests reach that copy with short values.
+// What a scan looks for.
+enum class Goal : unsigned char {
+    read,            // [section] key's value
+    write,           // where [section] key = value goes
+    remove_key,      // [section] key's line
+    remove_section,  // [section]'s lines
+    list_sections,   // every section's name
+    list_keys,       // [section]'s key names
+};
+
+struct Query {
+    Goal goal = Goal::read;
+    std::string_view section;
+    std::string_view key;
+    // A write's new value, in the form it is stored in, leading blanks removed.
+    std::string_view value;
+};
+
+// Where a listing hands its names, in file order, as their lines end.
+class NameSink {
+public:
+    virtual ~NameSink() = default;
+    // A name of `length` units at unit position `begin`; its first units (up
+    // to kKeptValueUnits) are in f.kept, in code page 1252. Returns false
+    // when no more names are wanted: the scan is then done.
+    virtual bool name(const Findings& f, std::uint64_t begin, std::uint64_t length) = 0;
+};
+
+// One scan. A listing needs a sink; the other goals take none.
 class Stream {
 public:
-    Stream(std::string_view section, std::string_view key, std::optional<std::string_view> value,
-           std::size_t keep = kKeptValueUnits);
+    explicit Stream(const Query& query, NameSink* sink = nullptr);
     ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;

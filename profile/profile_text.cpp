@@ -87,8 +87,8 @@ struct Unquoted {
 
 Unquoted unquoted(const Findings& f) {
     const std::uint64_t n = f.read_length();
-    const bool quoted = n >= 2 && (f.value_first == '"' || f.value_first == '\'') &&
-                        f.value_last == f.value_first;
+    const bool quoted =
+        n >= 2 && (f.value_first == '"' || f.value_first == '\'') && f.value_last == f.value_first;
     return quoted ? Unquoted{1, n - 2} : Unquoted{0, n};
 }
 
@@ -101,15 +101,15 @@ std::uint64_t byte_offset(const Findings& f, std::uint64_t units) {
     return f.utf16 ? 2 + 2 * units : units;
 }
 
-// Copies `n` units of the value from unit `start` out of the file into
-// `out`, in code page 1252; returns how many it copied.
-std::size_t copy_from_file(const Findings& f, std::uint64_t start, std::size_t n, char* out,
+// Copies `n` units from unit position `at` out of the file into `out`, in
+// code page 1252; returns how many it copied.
+std::size_t copy_from_file(const Findings& f, std::uint64_t at, std::size_t n, char* out,
                            Source& file) {
-    const std::uint64_t at = byte_offset(f, f.value_begin + start);
+    const std::uint64_t offset = byte_offset(f, at);
     if (!f.utf16) {
         std::size_t done = 0;
         while (done < n) {
-            const std::size_t got = file.read_at(at + done, out + done, n - done);
+            const std::size_t got = file.read_at(offset + done, out + done, n - done);
             if (got == 0) break;
             done += got;
         }
@@ -119,7 +119,7 @@ std::size_t copy_from_file(const Findings& f, std::uint64_t start, std::size_t n
     std::size_t done = 0;
     while (done < n) {
         const std::size_t want = std::min<std::size_t>(n - done, sizeof bytes / 2) * 2;
-        const std::size_t got = file.read_at(at + 2 * done, bytes, want);
+        const std::size_t got = file.read_at(offset + 2 * done, bytes, want);
         for (std::size_t i = 0; i + 1 < got; i += 2) {
             const auto lo = static_cast<unsigned char>(bytes[i]);
             const auto hi = static_cast<unsigned char>(bytes[i + 1]);
@@ -161,11 +161,10 @@ bool plan_value(const Findings& f, std::string_view value, Splice& edit) {
         edit.bytes = "=" + std::string(value);
         return true;
     }
-    const bool through_lf = replaces_through_line_feed(
-        f.key_line.brk, f.value_length == 0, !value.empty() && value.back() == '\n',
-        f.key_line_then_lf);
-    const std::uint64_t stored =
-        through_lf ? f.key_line.end + 1 - f.value_begin : f.value_length;
+    const bool through_lf =
+        replaces_through_line_feed(f.key_line.brk, f.value_length == 0,
+                                   !value.empty() && value.back() == '\n', f.key_line_then_lf);
+    const std::uint64_t stored = through_lf ? f.key_line.end + 1 - f.value_begin : f.value_length;
     const auto holds = [&](std::uint64_t length) {
         return length == value.size() && (f.value_mismatch == kNone || f.value_mismatch >= length);
     };
@@ -183,8 +182,7 @@ bool plan_value(const Findings& f, std::string_view value, Splice& edit) {
 // as for a new file.
 void plan_new_entry(const Findings& f, std::string_view section, std::string_view key,
                     std::string_view value, Splice& edit) {
-    const bool lf_file =
-        f.first_break == scan::Break::lf || f.first_break == scan::Break::lf_crlf;
+    const bool lf_file = f.first_break == scan::Break::lf || f.first_break == scan::Break::lf_crlf;
     const std::string eol = lf_file ? "\n" : "\r\n";
     const std::string line = std::string(trim_leading(key)) + "=" + std::string(value) + eol;
     edit.length = 0;
@@ -216,28 +214,104 @@ private:
 
 }  // namespace
 
-Read::Read(std::string_view section, std::string_view key, std::size_t keep)
-    : scan_(section, key, std::nullopt, keep) {}
+namespace {
 
-uint32_t Read::get_string(std::string_view default_value, char* buffer, uint32_t size,
-                          Source& file) const {
-    const Findings& f = scan_.findings();
-    if (!value_found(f)) return copy_out(unquote(trim_default(default_value)), buffer, size);
-    if (size == 0 || buffer == nullptr) return 0;
-    const Unquoted v = unquoted(f);
-    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(v.length, size - 1));
-    if (v.start + n <= f.kept_units) {
-        if (n > 0) std::memcpy(buffer, f.kept + v.start, n);
-    } else {
-        n = copy_from_file(f, v.start, n, buffer, file);
+scan::Goal read_goal(const Name& section, const Name& key) {
+    if (!section) return scan::Goal::list_sections;
+    return key ? scan::Goal::read : scan::Goal::list_keys;
+}
+
+scan::Query query(scan::Goal goal, const Name& section, const Name& key, std::string_view value) {
+    return scan::Query{goal, section.value_or(""), key.value_or(""), value};
+}
+
+// The source of an integer read, which never needs one: what it copies lies
+// within what the scan keeps.
+class NoSource : public Source {
+public:
+    std::size_t read_at(std::uint64_t, char*, std::size_t) override { return 0; }
+};
+
+NoSource no_source;
+
+}  // namespace
+
+Read::Read(Name section, Name key, char* buffer, uint32_t size, Source& file, std::size_t keep)
+    : goal_(read_goal(section, key)),
+      buffer_(buffer),
+      size_(buffer ? size : 0),
+      file_(&file),
+      keep_(std::min(keep, scan::kKeptValueUnits)),
+      scan_(query(goal_, section, key, {}), this) {}
+
+// The list goes into a buffer of 30 characters, as the Windows service reads
+// a list for a number.
+Read::Read(Name section, Name key)
+    : goal_(read_goal(section, key)),
+      buffer_(number_),
+      size_(30),
+      file_(&no_source),
+      keep_(scan::kKeptValueUnits),
+      scan_(query(goal_, section, key, {}), this) {}
+
+std::size_t Read::copy(const Findings& f, std::uint64_t at, std::size_t kept_from, std::size_t n,
+                       char* out) const {
+    if (kept_from + n <= keep_) {
+        if (n > 0) std::memcpy(out, f.kept + kept_from, n);
+        return n;
     }
-    buffer[n] = '\0';
+    return copy_from_file(f, at, n, out, *file_);
+}
+
+bool Read::name(const Findings& f, std::uint64_t begin, std::uint64_t length) {
+    listed_ = true;
+    if (size_ == 0) return false;
+    // Room for the name, its terminator, the list's terminator and one more
+    // character, which the Windows service keeps free.
+    if (used_ + length + 3 <= size_) {
+        const auto n = static_cast<std::size_t>(length);
+        used_ += copy(f, begin, 0, n, buffer_ + used_);
+        buffer_[used_++] = '\0';
+        return true;
+    }
+    cut_ = true;
+    if (size_ < 2) {
+        buffer_[0] = '\0';
+        used_ = 0;
+        return false;
+    }
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - 2 - used_));
+    copy(f, begin, 0, n, buffer_ + used_);
+    buffer_[size_ - 2] = '\0';
+    buffer_[size_ - 1] = '\0';
+    used_ = size_ - 2;
+    return false;
+}
+
+uint32_t Read::get_string(std::string_view default_value) const {
+    const Findings& f = scan_.findings();
+    const bool listing = goal_ != scan::Goal::read;
+    const bool found = listing ? listed_ || goal_ == scan::Goal::list_sections : value_found(f);
+    if (!found) return copy_out(unquote(trim_default(default_value)), buffer_, size_);
+    if (size_ == 0) return 0;
+    if (listing) {
+        if (!cut_) buffer_[used_] = '\0';  // the list's own terminator
+        return static_cast<uint32_t>(used_);
+    }
+    const Unquoted v = unquoted(f);
+    auto n = static_cast<std::size_t>(std::min<std::uint64_t>(v.length, size_ - 1));
+    n = copy(f, f.value_begin + v.start, static_cast<std::size_t>(v.start), n, buffer_);
+    buffer_[n] = '\0';
     return static_cast<uint32_t>(n);
 }
 
 uint32_t Read::get_int(int default_value) const {
     const auto fallback = static_cast<uint32_t>(default_value);
     const Findings& f = scan_.findings();
+    if (goal_ != scan::Goal::read) {
+        if (!listed_) return fallback;
+        return parse_unsigned(std::string_view(number_, std::strlen(number_)));
+    }
     if (!value_found(f)) return fallback;
     const Unquoted v = unquoted(f);
     if (v.length == 0) return fallback;
@@ -247,16 +321,43 @@ uint32_t Read::get_int(int default_value) const {
     return parse_unsigned(std::string_view(f.kept + v.start, n));
 }
 
-Write::Write(std::string_view section, std::string_view key, std::string_view value)
-    : section_(section), key_(key), value_(trim_leading(value)), scan_(section, key, value_) {}
+namespace {
+
+scan::Goal write_goal(const Name& key, const Name& value) {
+    if (!key) return scan::Goal::remove_section;
+    return value ? scan::Goal::write : scan::Goal::remove_key;
+}
+
+}  // namespace
+
+Write::Write(std::string_view section, Name key, Name value)
+    : goal_(write_goal(key, value)),
+      section_(section),
+      key_(key.value_or("")),
+      value_(trim_leading(value.value_or(""))),
+      scan_(scan::Query{goal_, section_, key_, value_}) {}
 
 bool Write::plan(Splice& out) const {
     const Findings& f = scan_.findings();
     Splice edit;
-    if (f.key_found) {
-        if (!plan_value(f, value_, edit)) return false;
-    } else {
-        plan_new_entry(f, section_, key_, value_, edit);
+    switch (goal_) {
+        case scan::Goal::remove_section:
+            if (!f.section_found) return false;
+            edit.offset = f.section_begin;
+            edit.length = f.section_end - f.section_begin;
+            break;
+        case scan::Goal::remove_key:
+            if (!f.key_found) return false;
+            edit.offset = f.key_line_begin;
+            edit.length = f.key_line.next - f.key_line_begin;
+            break;
+        default:
+            if (f.key_found) {
+                if (!plan_value(f, value_, edit)) return false;
+            } else {
+                plan_new_entry(f, section_, key_, value_, edit);
+            }
+            break;
     }
     out.offset = byte_offset(f, edit.offset);
     out.length = f.utf16 ? 2 * edit.length : edit.length;
@@ -264,33 +365,30 @@ bool Write::plan(Splice& out) const {
     return true;
 }
 
-uint32_t get_string(std::string_view file, std::string_view section, std::string_view key,
-                    std::string_view default_value, char* buffer, uint32_t size) {
-    Read read(section, key);
+uint32_t get_string(std::string_view file, Name section, Name key, std::string_view default_value,
+                    char* buffer, uint32_t size) {
+    BytesSource source(file);
+    Read read(section, key, buffer, size, source);
     read.feed(file);
     read.finish();
-    BytesSource source(file);
-    return read.get_string(default_value, buffer, size, source);
+    return read.get_string(default_value);
 }
 
-uint32_t get_int(std::string_view file, std::string_view section, std::string_view key,
-                 int default_value) {
+uint32_t get_int(std::string_view file, Name section, Name key, int default_value) {
     Read read(section, key);
     read.feed(file);
     read.finish();
     return read.get_int(default_value);
 }
 
-bool plan_put(std::string_view file, std::string_view section, std::string_view key,
-              std::string_view value, Splice& out) {
+bool plan_put(std::string_view file, std::string_view section, Name key, Name value, Splice& out) {
     Write write(section, key, value);
     write.feed(file);
     write.finish();
     return write.plan(out);
 }
 
-std::string put_string(std::string_view file, std::string_view section, std::string_view key,
-                       std::string_view value) {
+std::string put_string(std::string_view file, std::string_view section, Name key, Name value) {
     Splice s;
     if (!plan_put(file, section, key, value, s)) return std::string(file);
     std::string out;

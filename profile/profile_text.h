@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,44 +44,75 @@ public:
     virtual std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) = 0;
 };
 
-// A read of [section] key.
-class Read {
+// A name the caller passed, or none for a null pointer.
+using Name = std::optional<std::string_view>;
+
+// A read. With a section and a key: the key's value. With a section and no
+// key: the section's key names. With no section: the file's section names.
+// A list holds each name with its terminator and ends with one more; a list
+// that does not fit is cut to size - 2 characters and two terminators, and
+// its count is size - 2.
+class Read : private scan::NameSink {
 public:
-    // `keep`: see scan::Stream.
-    Read(std::string_view section, std::string_view key,
+    // A string read into `buffer` of `size` characters. `file` gives back
+    // bytes the scan did not keep; at most `keep` units (kKeptValueUnits at
+    // most) are handed out from what the scan kept, so fewer lets tests
+    // reach the copy from the file with short values and names.
+    Read(Name section, Name key, char* buffer, uint32_t size, Source& file,
          std::size_t keep = scan::kKeptValueUnits);
+    // An integer read: the value, or the first name of a list.
+    Read(Name section, Name key);
 
     void feed(std::string_view bytes) { scan_.feed(bytes); }
     void finish() { scan_.finish(); }
     bool done() const { return scan_.done(); }
 
-    // After finish(): copies the value (or the default) into buffer, at most
-    // size - 1 characters and always terminated when size > 0. Returns the
-    // count copied, without the terminator.
-    uint32_t get_string(std::string_view default_value, char* buffer, uint32_t size,
-                        Source& file) const;
+    // After finish(): the count copied, without the terminator. A missing
+    // entry, or a key list without names, gives the default, at most
+    // size - 1 characters and always terminated when size > 0.
+    uint32_t get_string(std::string_view default_value) const;
     // After finish(): the value as an unsigned integer, or the default (as
-    // unsigned) when the entry is missing or empty.
+    // unsigned) when the entry is missing or empty or the list has no names.
     uint32_t get_int(int default_value) const;
 
 private:
+    bool name(const scan::Findings& f, std::uint64_t begin, std::uint64_t length) override;
+    // Copies `n` units at unit position `at` into `out`: from what the scan
+    // kept when they are among its first `keep_`, else from the file.
+    std::size_t copy(const scan::Findings& f, std::uint64_t at, std::size_t kept_from,
+                     std::size_t n, char* out) const;
+
+    scan::Goal goal_;
+    char* buffer_;
+    uint32_t size_;
+    Source* file_;
+    std::size_t keep_;
+    char number_[32] = {};  // an integer read's list
+    // A list: the characters written so far, whether any name came, and
+    // its count once cut.
+    std::uint64_t used_ = 0;
+    bool listed_ = false;
+    bool cut_ = false;
     scan::Stream scan_;
 };
 
-// A write of [section] key = value.
+// A write of [section] key = value. With no value it removes the key's line;
+// with no key, the section's lines (its header through the line before the
+// next header).
 class Write {
 public:
-    Write(std::string_view section, std::string_view key, std::string_view value);
+    Write(std::string_view section, Name key, Name value);
 
     void feed(std::string_view bytes) { scan_.feed(bytes); }
     void finish() { scan_.finish(); }
     bool done() const { return scan_.done(); }
 
-    // After finish(): the one edit that stores the value. False when the file
-    // already holds it (nothing to change, `out` is left alone).
+    // After finish(): the one edit. False when there is nothing to change
+    // (the value is already stored; nothing to remove): `out` is left alone.
     bool plan(Splice& out) const;
 
 private:
+    scan::Goal goal_;
     std::string section_;
     std::string key_;
     std::string value_;
@@ -88,16 +120,12 @@ private:
 };
 
 // The whole-file forms.
-uint32_t get_string(std::string_view file, std::string_view section, std::string_view key,
-                    std::string_view default_value, char* buffer, uint32_t size);
-uint32_t get_int(std::string_view file, std::string_view section, std::string_view key,
-                 int default_value);
-bool plan_put(std::string_view file, std::string_view section, std::string_view key,
-              std::string_view value, Splice& out);
-// The file's bytes after setting [section] key = value. Bytes the write does
-// not have to change are kept exactly; when nothing has to change the result
-// equals the input.
-std::string put_string(std::string_view file, std::string_view section, std::string_view key,
-                       std::string_view value);
+uint32_t get_string(std::string_view file, Name section, Name key, std::string_view default_value,
+                    char* buffer, uint32_t size);
+uint32_t get_int(std::string_view file, Name section, Name key, int default_value);
+bool plan_put(std::string_view file, std::string_view section, Name key, Name value, Splice& out);
+// The file's bytes after the write. Bytes the write does not have to change
+// are kept exactly; when nothing has to change the result equals the input.
+std::string put_string(std::string_view file, std::string_view section, Name key, Name value);
 
 }  // namespace profile_text

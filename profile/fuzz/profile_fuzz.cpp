@@ -21,10 +21,16 @@
 
 namespace {
 
-const char* const kSections[] = {"S", "s", "T", "", "S]", " S "};
-const char* const kKeys[] = {"k", "K", "a", "", "k=x", ";c"};
-const char* const kValues[] = {"",    "1",        "x y", "'q'", "\t lead",
-                               "v\n", "\"a\"b\"", "a=b", "[S]", "  "};
+// A null section or key reads a list of names; a null key or value writes a
+// removal.
+const char* const kSections[] = {"S", "s", "T", "", "S]", " S ", nullptr};
+const char* const kKeys[] = {"k", "K", "a", "", "k=x", ";c", nullptr};
+const char* const kValues[] = {"",         "1",   "x y", "'q'", "\t lead", "v\n",
+                               "\"a\"b\"", "a=b", "[S]", "  ",  nullptr};
+
+profile_text::Name name(const char* text) {
+    return text ? profile_text::Name(text) : std::nullopt;
+}
 
 std::string read(const std::string& file, const char* section, const char* key,
                  const char* default_value = "<none>") {
@@ -139,21 +145,25 @@ private:
 
 // The read, the integer read and the write again, the file fed in pieces; a
 // read keeping few value units copies the rest from the file.
-void check_pieces(const std::string& file, const char* section, const char* key,
-                  const char* value, uint32_t buffer_size, std::size_t largest, uint32_t whole_n,
+void check_pieces(const std::string& file, const char* section, const char* key, const char* value,
+                  uint32_t buffer_size, std::size_t largest, uint32_t whole_n,
                   const char* whole_buffer) {
-    profile_text::Read read(section, key, largest <= 3 ? largest - 1 : 1024);
-    feed_in_pieces(read, file, largest);
     BytesSource source(file);
     char buffer[48];
     std::memset(buffer, 0x5A, sizeof buffer);
-    FUZZ_CHECK(read.get_string("dflt  ", buffer, buffer_size, source) == whole_n);
+    profile_text::Read read(name(section), name(key), buffer, buffer_size, source,
+                            largest <= 3 ? largest - 1 : 1024);
+    feed_in_pieces(read, file, largest);
+    FUZZ_CHECK(read.get_string("dflt  ") == whole_n);
     FUZZ_CHECK(std::memcmp(buffer, whole_buffer, sizeof buffer) == 0);
-    FUZZ_CHECK(read.get_int(-7) == profile_text::get_int(file, section, key, -7));
+    profile_text::Read number(name(section), name(key));
+    feed_in_pieces(number, file, largest);
+    FUZZ_CHECK(number.get_int(-7) == profile_text::get_int(file, name(section), name(key), -7));
 
+    if (!section) return;
     profile_text::Splice whole, cut;
-    const bool changes = profile_text::plan_put(file, section, key, value, whole);
-    profile_text::Write write(section, key, value);
+    const bool changes = profile_text::plan_put(file, section, name(key), name(value), whole);
+    profile_text::Write write(section, name(key), name(value));
     feed_in_pieces(write, file, largest);
     FUZZ_CHECK(write.plan(cut) == changes);
     if (changes) {
@@ -174,34 +184,52 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     char buffer[48];
     std::memset(buffer, 0x5A, sizeof buffer);
-    const uint32_t n = profile_text::get_string(file, section, key, "dflt  ", buffer, buffer_size);
+    const uint32_t n =
+        profile_text::get_string(file, name(section), name(key), "dflt  ", buffer, buffer_size);
     if (buffer_size == 0) {
         FUZZ_CHECK(n == 0 && buffer[0] == 0x5A);
     } else {
         FUZZ_CHECK(n < buffer_size && buffer[n] == '\0');
         for (std::size_t i = buffer_size; i < sizeof buffer; ++i) FUZZ_CHECK(buffer[i] == 0x5A);
     }
-    (void)profile_text::get_int(file, section, key, -7);
+    (void)profile_text::get_int(file, name(section), name(key), -7);
     static const std::size_t kLargestPiece[] = {1, 2, 3, 5, 8, 64, 4096};
-    check_pieces(file, section, key, value, buffer_size, kLargestPiece[data[3] / 40 % 7], n, buffer);
+    check_pieces(file, section, key, value, buffer_size, kLargestPiece[data[3] / 40 % 7], n,
+                 buffer);
+    if (!section) return 0;
 
     profile_text::Splice splice;
-    if (!profile_text::plan_put(file, section, key, value, splice)) {
-        FUZZ_CHECK(profile_text::put_string(file, section, key, value) == file);
+    if (!profile_text::plan_put(file, section, name(key), name(value), splice)) {
+        FUZZ_CHECK(profile_text::put_string(file, section, name(key), name(value)) == file);
         return 0;
     }
     FUZZ_CHECK(splice.offset <= file.size() && splice.length <= file.size() - splice.offset);
     std::string after = file;
     after.replace(splice.offset, splice.length, splice.bytes);
-    FUZZ_CHECK(after == profile_text::put_string(file, section, key, value));
+    FUZZ_CHECK(after == profile_text::put_string(file, section, name(key), name(value)));
+    const bool plain_section = std::strchr(section, ']') == nullptr;
+    if (!key || !value) {
+        // A removal takes whole lines out and adds nothing; every entry of
+        // another section (removing a section) or another key (removing a
+        // key) reads as before.
+        FUZZ_CHECK(splice.bytes.empty() && splice.length > 0);
+        if (!plain_section) return 0;
+        for (const char* s : kSections) {
+            for (const char* k : kKeys) {
+                if (!s || !k || std::strchr(k, '=') || std::strchr(s, ']')) continue;
+                const bool same_section = trimmed_lower(s) == trimmed_lower(section);
+                if (same_section && (!key || trimmed_lower(k) == trimmed_lower(key))) continue;
+                FUZZ_CHECK(read(after, s, k) == read(file, s, k));
+            }
+        }
+        return 0;
+    }
     const bool utf16 = file.size() >= 2 && file[0] == '\xFF' && file[1] == '\xFE';
     check_edit_confined(file, after, utf16, has_entry(file, section, key));
 
     // A key spelled with '=' or a section with ']' is stored as given but
     // reads back under another name (and a second write adds it again).
-    const bool plain_names =
-        std::strchr(key, '=') == nullptr && std::strchr(section, ']') == nullptr;
-    if (!plain_names) return 0;
+    if (std::strchr(key, '=') != nullptr || !plain_section) return 0;
     FUZZ_CHECK(read(after, section, key) == read_back(value));
     // Writing the same again changes nothing; a value with its own final LF
     // may take one more write to settle.
@@ -210,6 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(profile_text::put_string(again, section, key, value) == again);
     for (const char* s : kSections) {
         for (const char* k : kKeys) {
+            if (!s || !k) continue;
             if (trimmed_lower(s) == trimmed_lower(section) &&
                 trimmed_lower(k) == trimmed_lower(key)) {
                 continue;

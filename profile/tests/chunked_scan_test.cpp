@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,19 +65,24 @@ private:
     const std::string& bytes_;
 };
 
+profile_text::Name name(const char* s) {
+    return s ? profile_text::Name(s) : std::nullopt;
+}
+
 std::string read_whole(const std::string& file, const char* s, const char* k, uint32_t size) {
     std::vector<char> buffer(size + 1, '\x7F');
-    const uint32_t n = profile_text::get_string(file, s, k, "<none>", buffer.data(), size);
+    const uint32_t n =
+        profile_text::get_string(file, name(s), name(k), "<none>", buffer.data(), size);
     return std::to_string(n) + ":" + std::string(buffer.data(), buffer.size());
 }
 
 std::string read_in_pieces(const std::string& file, const char* s, const char* k, uint32_t size,
                            std::size_t keep, const std::vector<std::size_t>& sizes) {
-    profile_text::Read read(s, k, keep);
-    feed_in_pieces(read, file, sizes);
     FileSource source(file);
     std::vector<char> buffer(size + 1, '\x7F');
-    const uint32_t n = read.get_string("<none>", buffer.data(), size, source);
+    profile_text::Read read(name(s), name(k), buffer.data(), size, source, keep);
+    feed_in_pieces(read, file, sizes);
+    const uint32_t n = read.get_string("<none>");
     return std::to_string(n) + ":" + std::string(buffer.data(), buffer.size());
 }
 
@@ -91,13 +97,31 @@ class PiecesLikeWhole : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PiecesLikeWhole, SameResultsAndSplice) {
     const bool utf16 = GetParam();
-    const std::string pieces[] = {"[",  "]",    "=",     "S",  "T",  "s",
-                                  "k",  "K",    "a",     " ",  "\t", "\r",
-                                  "\n", "\r\n", "\0"s,   ";",  "\"", "\xE9",
-                                  "\n\r\n", std::string(70, 'x'), std::string(40, ' ')};
-    const char* const sections[] = {"S", "T", "s", ""};
-    const char* const keys[] = {"k", "K", "a", ""};
-    const char* const values[] = {"", "1", "'q'", "v\n", "\t lead", "x"};
+    const std::string pieces[] = {"[",
+                                  "]",
+                                  "=",
+                                  "S",
+                                  "T",
+                                  "s",
+                                  "k",
+                                  "K",
+                                  "a",
+                                  " ",
+                                  "\t",
+                                  "\r",
+                                  "\n",
+                                  "\r\n",
+                                  "\0"s,
+                                  ";",
+                                  "\"",
+                                  "\xE9",
+                                  "\n\r\n",
+                                  std::string(70, 'x'),
+                                  std::string(40, ' ')};
+    // A null name lists names; a null key or value removes.
+    const char* const sections[] = {"S", "T", "s", "", nullptr};
+    const char* const keys[] = {"k", "K", "a", "", nullptr};
+    const char* const values[] = {"", "1", "'q'", "v\n", "\t lead", "x", nullptr};
     Random random(utf16 ? 777 : 4242);
     for (int round = 0; round < 20000; ++round) {
         std::string file;
@@ -116,20 +140,23 @@ TEST_P(PiecesLikeWhole, SameResultsAndSplice) {
         const auto sizes = piece_sizes(random);
         const uint32_t size = static_cast<uint32_t>(random.below(120));
         const std::size_t keep = random.below(3) == 0 ? random.below(4) : 1024;
-        SCOPED_TRACE("round " + std::to_string(round) + ": [" + section + "] " + key + "=" + value +
-                     " size " + std::to_string(size) + " keep " + std::to_string(keep) + " in " +
-                     ::testing::PrintToString(file));
+        const auto shown = [](const char* text) { return text ? std::string(text) : "(null)"; };
+        SCOPED_TRACE("round " + std::to_string(round) + ": [" + shown(section) + "] " + shown(key) +
+                     "=" + shown(value) + " size " + std::to_string(size) + " keep " +
+                     std::to_string(keep) + " in " + ::testing::PrintToString(file));
 
         ASSERT_EQ(read_in_pieces(file, section, key, size, keep, sizes),
                   read_whole(file, section, key, size));
 
-        profile_text::Read number(section, key);
+        profile_text::Read number(name(section), name(key));
         feed_in_pieces(number, file, sizes);
-        ASSERT_EQ(number.get_int(-7), profile_text::get_int(file, section, key, -7));
+        ASSERT_EQ(number.get_int(-7), profile_text::get_int(file, name(section), name(key), -7));
 
+        if (!section) continue;
         profile_text::Splice whole, cut;
-        const bool whole_changes = profile_text::plan_put(file, section, key, value, whole);
-        profile_text::Write write(section, key, value);
+        const bool whole_changes =
+            profile_text::plan_put(file, section, name(key), name(value), whole);
+        profile_text::Write write(section, name(key), name(value));
         feed_in_pieces(write, file, sizes);
         const bool cut_changes = write.plan(cut);
         ASSERT_EQ(plan_text(cut_changes, cut), plan_text(whole_changes, whole));
@@ -157,7 +184,9 @@ class Stops : public ::testing::TestWithParam<StopRow> {};
 
 TEST_P(Stops, OnceTheAnswerIsSettled) {
     const StopRow& r = GetParam();
-    profile_text::Read read("S", r.key);
+    char buffer[64];
+    FileSource source(r.file);
+    profile_text::Read read("S", r.key, buffer, sizeof buffer, source);
     profile_text::Write write("S", r.key, "new");
     std::size_t taken = 0;
     while (taken < r.file.size() && !(r.write ? write.done() : read.done())) {
@@ -169,24 +198,24 @@ TEST_P(Stops, OnceTheAnswerIsSettled) {
 
 const std::string kTwoSections = "[S]\r\nk=v\r\nm=w\r\n[T]\r\nx=1\r\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Stops,
-    ::testing::Values(
-        // A read ends with its value's line.
-        StopRow{"ReadFoundKey", kTwoSections, false, "k", 9},
-        // A write looks at the line break and what follows an LF.
-        StopRow{"WriteFoundKeyCrLf", kTwoSections, true, "k", 9},
-        StopRow{"WriteFoundKeyLf", "[S]\nk=v\nm=w\n", true, "k", 9},
-        StopRow{"WriteFoundKeyLfCrLf", "[S]\nk=v\n\r\nm=w\n", true, "k", 10},
-        // A missing key: the section's end, the next header, settles it.
-        StopRow{"ReadMissingKey", kTwoSections, false, "z", 19},
-        StopRow{"WriteMissingKey", kTwoSections, true, "z", 19},
-        // A value cut by a NUL is complete at the NUL.
-        StopRow{"ReadValueEndsAtNul", "[S]\r\nk=a\0bcdef\r\n"s, false, "k", 9},
-        // A '[' line may still be a header at its end.
-        StopRow{"ReadBracketKey", "[S]\r\n[k=a\0bc\r\nz=1\r\n"s, false, "[k", 13},
-        // A missing section: the whole file.
-        StopRow{"MissingSection", "[T]\r\nk=v\r\n", false, "k", 10}),
-    test_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Table, Stops,
+                         ::testing::Values(
+                             // A read ends with its value's line.
+                             StopRow{"ReadFoundKey", kTwoSections, false, "k", 9},
+                             // A write looks at the whole line break and what follows an LF.
+                             StopRow{"WriteFoundKeyCrLf", kTwoSections, true, "k", 10},
+                             StopRow{"WriteFoundKeyLf", "[S]\nk=v\nm=w\n", true, "k", 9},
+                             StopRow{"WriteFoundKeyLfCrLf", "[S]\nk=v\n\r\nm=w\n", true, "k", 10},
+                             // A missing key: the section's end, the next header, settles it.
+                             StopRow{"ReadMissingKey", kTwoSections, false, "z", 19},
+                             StopRow{"WriteMissingKey", kTwoSections, true, "z", 19},
+                             // A value cut by a NUL is complete at the NUL.
+                             StopRow{"ReadValueEndsAtNul", "[S]\r\nk=a\0bcdef\r\n"s, false, "k", 9},
+                             // A '[' line may still be a header at its end.
+                             StopRow{"ReadBracketKey", "[S]\r\n[k=a\0bc\r\nz=1\r\n"s, false, "[k",
+                                     13},
+                             // A missing section: the whole file.
+                             StopRow{"MissingSection", "[T]\r\nk=v\r\n", false, "k", 10}),
+                         test_support::RowName());
 
 }  // namespace
