@@ -100,8 +100,19 @@ Kind snapshot(const std::string& path, std::string& bytes) {
     return Kind::file;
 }
 
+void clear_error() {
+    errno = 0;
+}
+
+// ENOENT and ENOTDIR come from a missing folder on the way to the file: the
+// recording's "path not found". EFAULT is the kernel's error for a null path:
+// a null file name names no file at all, the recording's "file not found".
 int last_error() {
     switch (errno) {
+        case 0:
+            return 0;
+        case EFAULT:
+            return 2;
         case ENOENT:
         case ENOTDIR:
             return 3;
@@ -115,7 +126,7 @@ int last_error() {
 }
 
 // The file layer reads the file afresh on every call: there is no cache.
-void forget_cached(const std::string&) {}
+void forget_cached(const char*) {}
 
 // A read-only file keeps an ordinary user out; run_as_ordinary_user makes
 // sure the steps run as one.

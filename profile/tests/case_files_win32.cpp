@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -50,6 +51,27 @@ std::string in_windows_folder(const std::string& name) {
     return windows_folder() + "\\" + name;
 }
 
+// The longest a case waits for another test process's case that names files
+// in the Windows folder (the test time-out is longer).
+constexpr DWORD kWindowsFolderWaitMs = 120 * 1000;
+
+// Waits for the turn of this process to use the Windows folder: a named mutex,
+// shared by every process of the same Windows session (under Wine, of the same
+// prefix). An abandoned mutex (its holder was killed) is this process's turn.
+std::shared_ptr<void> take_windows_folder_turn() {
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, "parport-profile-corpus-windows-folder");
+    if (!mutex) throw std::runtime_error("CreateMutexA failed");
+    const DWORD waited = WaitForSingleObject(mutex, kWindowsFolderWaitMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        throw std::runtime_error("no turn to use the Windows folder (another case holds it)");
+    }
+    return std::shared_ptr<void>(mutex, [](void* h) {
+        ReleaseMutex(h);
+        CloseHandle(h);
+    });
+}
+
 bool write_all(HANDLE h, std::string_view bytes) {
     while (!bytes.empty()) {
         const DWORD chunk =
@@ -65,6 +87,7 @@ bool write_all(HANDLE h, std::string_view bytes) {
 
 CaseFolder::CaseFolder(std::vector<std::string> windir_names)
     : windir_names_(std::move(windir_names)) {
+    if (!windir_names_.empty()) windows_folder_turn_ = take_windows_folder_turn();
     char here[MAX_PATH + 1];
     const DWORD n = GetCurrentDirectoryA(sizeof here, here);
     if (n == 0 || n > MAX_PATH) throw std::runtime_error("GetCurrentDirectoryA failed");
@@ -144,6 +167,10 @@ Kind snapshot(const std::string& path, std::string& bytes) {
     return Kind::file;
 }
 
+void clear_error() {
+    SetLastError(0);
+}
+
 // The corpus records GetLastError() itself.
 int last_error() {
     return static_cast<int>(GetLastError());
@@ -151,9 +178,10 @@ int last_error() {
 
 // A call with only the file name set drops the service's cached copy of that
 // file (documented as flushing it); the recording did the same before every
-// call.
-void forget_cached(const std::string& file) {
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());
+// call. The null file name is win.ini in the Windows folder, which the
+// recording flushed by that name.
+void forget_cached(const char* file) {
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, file ? file : "win.ini");
 }
 
 // Tries the real thing in the case folder: a read-only probe file that can

@@ -1,5 +1,6 @@
 #include "corpus.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -72,6 +73,14 @@ public:
     bool peek_string() {
         skip();
         return pos_ < s_.size() && s_[pos_] == '"';
+    }
+
+    // Whether the next word is `token`, without reading it.
+    bool peek_word(std::string_view token) {
+        skip();
+        std::size_t end = pos_;
+        while (end < s_.size() && !is_space(s_[end])) ++end;
+        return s_.substr(pos_, end - pos_) == token;
     }
 
     // STRING ['*' N] { '+' STRING ['*' N] }
@@ -167,51 +176,119 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The value of a decimal number written after a prefix: "300" in null:300,
+// "2" in err=2.
+uint32_t suffix_number(const std::string& word, std::size_t prefix) {
+    const std::string digits = word.substr(prefix);
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(digits.c_str(), &end, 10);
+    if (digits.empty() || digits[0] < '0' || digits[0] > '9' || *end != '\0' || v > UINT32_MAX) {
+        throw ParseError("expected a number in '" + word + "'");
+    }
+    return static_cast<uint32_t>(v);
+}
+
+bool starts_with(const std::string& word, std::string_view prefix) {
+    return word.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A string argument: a string, or the bare word null for a null pointer
+// (then `out` is empty and the result is true).
+bool string_or_null(Lexer& lx, std::string& out) {
+    out.clear();
+    if (lx.peek_string()) {
+        out = lx.string_expr();
+        return false;
+    }
+    const std::string w = lx.word();
+    if (w != "null") throw ParseError("expected a string or null, got '" + w + "'");
+    return true;
+}
+
+// An argument in the canonical inputs: null stays apart from the text "null".
+std::string canonical(const std::string& text, bool is_null) {
+    return is_null ? std::string("null") : quote(text);
+}
+
+// The words after a result up to the end of the line: unwritten=I (get
+// images only; the image already shows such a byte as the fill, so it only
+// has to lie inside the image), err=N, and UNSTABLE, which is refused.
+void parse_result_tail(Lexer& lx, Step& st) {
+    while (!lx.at_end()) {
+        const std::string w = lx.word();
+        if (starts_with(w, "err=") && !st.error) {
+            st.error = suffix_number(w, 4);
+        } else if (starts_with(w, "unwritten=") && !st.error && st.kind == Step::Kind::get &&
+                   !st.null_buffer) {
+            if (suffix_number(w, 10) >= st.image.size())
+                throw ParseError("'" + w + "' lies outside the image");
+        } else if (w == "UNSTABLE") {
+            throw ParseError(
+                "two recorded runs of this call disagreed (UNSTABLE): record it again");
+        } else {
+            throw ParseError("unexpected '" + w + "' after the result");
+        }
+    }
+}
+
 // Parses a get/int/write/expect line (its keyword already read).
 Step parse_step(const std::string& keyword, Lexer& lx) {
     Step st;
     if (keyword == "get") {
         st.kind = Step::Kind::get;
-        st.section = lx.string_expr();
-        st.key = lx.string_expr();
-        st.text = lx.string_expr();
-        st.size = static_cast<uint32_t>(lx.number());
-        st.file = lx.string_expr();
-        st.inputs = "get " + quote(st.section) + " " + quote(st.key) + " " + quote(st.text) + " " +
-                    std::to_string(st.size) + " " + quote(st.file);
+        st.null_section = string_or_null(lx, st.section);
+        st.null_key = string_or_null(lx, st.key);
+        st.null_text = string_or_null(lx, st.text);
+        const std::string size = lx.word();
+        st.null_buffer = starts_with(size, "null:");
+        st.size = suffix_number(size, st.null_buffer ? 5 : 0);
+        st.null_file = string_or_null(lx, st.file);
+        st.inputs = "get " + canonical(st.section, st.null_section) + " " +
+                    canonical(st.key, st.null_key) + " " + canonical(st.text, st.null_text) + " " +
+                    (st.null_buffer ? "null:" : "") + std::to_string(st.size) + " " +
+                    canonical(st.file, st.null_file);
         lx.expect("->");
         st.ret = static_cast<uint32_t>(lx.number());
-        if (lx.peek_string()) {
+        if (st.null_buffer) {
+            lx.expect("null");
+        } else if (lx.peek_word("null")) {
+            throw ParseError("the image null belongs to a null buffer (SIZE null:N)");
+        } else if (lx.peek_string()) {
             st.image = lx.string_expr();
+            if (lx.peek_word("OVERRUN")) {
+                lx.expect("OVERRUN");
+                st.overrun = true;
+            }
         } else {
             lx.expect("OVERRUN");
             st.overrun = true;
         }
+        parse_result_tail(lx, st);
     } else if (keyword == "int") {
         st.kind = Step::Kind::get_int;
-        st.section = lx.string_expr();
-        st.key = lx.string_expr();
+        st.null_section = string_or_null(lx, st.section);
+        st.null_key = string_or_null(lx, st.key);
         st.int_default = static_cast<int>(lx.signed_number());
-        st.file = lx.string_expr();
-        st.inputs = "int " + quote(st.section) + " " + quote(st.key) + " " +
-                    std::to_string(st.int_default) + " " + quote(st.file);
+        st.null_file = string_or_null(lx, st.file);
+        st.inputs = "int " + canonical(st.section, st.null_section) + " " +
+                    canonical(st.key, st.null_key) + " " + std::to_string(st.int_default) + " " +
+                    canonical(st.file, st.null_file);
         lx.expect("->");
         st.ret = static_cast<uint32_t>(lx.number());
+        parse_result_tail(lx, st);
     } else if (keyword == "write") {
         st.kind = Step::Kind::write;
-        st.section = lx.string_expr();
-        st.key = lx.string_expr();
-        st.text = lx.string_expr();
-        st.file = lx.string_expr();
-        st.inputs = "write " + quote(st.section) + " " + quote(st.key) + " " + quote(st.text) +
-                    " " + quote(st.file);
+        st.null_section = string_or_null(lx, st.section);
+        st.null_key = string_or_null(lx, st.key);
+        st.null_text = string_or_null(lx, st.text);
+        st.null_file = string_or_null(lx, st.file);
+        st.inputs = "write " + canonical(st.section, st.null_section) + " " +
+                    canonical(st.key, st.null_key) + " " + canonical(st.text, st.null_text) + " " +
+                    canonical(st.file, st.null_file);
         lx.expect("->");
         st.ret = static_cast<uint32_t>(lx.number());
-        if (st.ret == 0) {
-            const std::string err = lx.word();
-            if (err.rfind("err=", 0) != 0) throw ParseError("expected err=N");
-            st.error = std::atoi(err.c_str() + 4);
-        }
+        parse_result_tail(lx, st);
+        if (st.ret == 0 && !st.error) throw ParseError("expected err=N");
     } else if (keyword == "expect") {
         st.kind = Step::Kind::expect;
         st.location = lx.word();
@@ -323,6 +400,7 @@ ParseResult parse_cases(std::string_view text, std::string_view name) {
                     current = &result.cases.back();
                     current->id = lx.word();
                     current->line = number;
+                    current->origin = std::string(name);
                     for (const Case& c : result.cases) {
                         if (&c != current && c.id == current->id) {
                             throw ParseError("duplicate case " + current->id);
