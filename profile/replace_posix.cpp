@@ -125,8 +125,8 @@ Replaced replace_through_unnamed(const std::string& target, const std::string& t
 }
 
 // The replacement written under its name from the start.
-Replaced replace_through_named(const std::string& target, const std::string& temp,
-                               const Change& c, Buffer& buffer) {
+Replaced replace_through_named(const std::string& target, const std::string& temp, const Change& c,
+                               Buffer& buffer) {
     Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600));
     if (fd.get() < 0) return refused_or_failed();
     const bool filled = fill_replacement(fd.get(), c, buffer);
@@ -160,8 +160,8 @@ struct Move {
 
 bool run(int fd, Move& m, Buffer& buffer) {
     while (m.moved < m.count) {
-        const auto n = static_cast<std::size_t>(
-            std::min<std::uint64_t>(Buffer::kSize, m.count - m.moved));
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(Buffer::kSize, m.count - m.moved));
         m.chunk_at = m.up() ? m.from + m.count - m.moved - n : m.from + m.moved;
         m.chunk_size = n;
         if (!pread_all(fd, buffer.data(), n, m.chunk_at)) return false;
@@ -217,8 +217,8 @@ bool update_in_place(const Change& c, Buffer& buffer) {
         bytes_written = true;
         return pwrite_all(c.fd, s.bytes, s.offset);
     };
-    bool ok = grows ? run(c.fd, tail, buffer) && write_bytes()
-                    : write_bytes() && run(c.fd, tail, buffer);
+    bool ok =
+        grows ? run(c.fd, tail, buffer) && write_bytes() : write_bytes() && run(c.fd, tail, buffer);
     ok = ok &&
          (c.new_size() >= c.old_size() ||
           ::ftruncate(c.fd, static_cast<off_t>(c.new_size())) == 0) &&
