@@ -169,7 +169,9 @@ struct NameMatch {
     void add(unsigned c, const std::basic_string<U>& want) {
         const std::size_t m = want.size();
         if (seen < m) {
-            if (c == 0 || fold(c) != fold(code(want[seen]))) prefix_ok = false;
+            if (c == 0 || fold(c) != fold(code(want[static_cast<std::size_t>(seen)]))) {
+                prefix_ok = false;
+            }
         } else {
             if (seen == m && c == 0) nul_at_m = true;
             if (first_nonblank_from_m == kNone && !is_blank(c)) first_nonblank_from_m = seen;
@@ -294,8 +296,7 @@ public:
             // The last line, without a line break.
             resolve_line();
             if (kind_ == Kind::key) {
-                f_.key_line_begin = line_begin_;
-                found_key_line(Break::none);
+                record_key_line(Break::none);
                 f_.key_line.next = pos_;
             } else if (!close_line()) {
                 end_line(pos_, Break::none);
@@ -404,17 +405,15 @@ private:
     void line_break(unsigned c) {
         resolve_line();
         if (kind_ == Kind::key) {
-            f_.key_line_begin = line_begin_;
-            if (!edits()) {
-                found_key_line(c == '\r' ? Break::cr : Break::lf);
-                return;
-            }
-            // An edit looks past the line's break: CR LF or a lone CR; an LF
-            // on its own, an LF CR LF, or an LF and another.
             if (c == '\n' && key_matched_ && goal_ == Goal::write) track(c);
-            found_key_line(c == '\r' ? Break::cr : Break::lf);
-            done_ = false;
-            phase_ = c == '\r' ? Phase::key_cr : Phase::key_lf;
+            record_key_line(c == '\r' ? Break::cr : Break::lf);
+            if (edits()) {
+                // An edit looks past the line's break: CR LF or a lone CR; an
+                // LF on its own, an LF CR LF, or an LF and another.
+                phase_ = c == '\r' ? Phase::key_cr : Phase::key_lf;
+            } else {
+                done_ = true;
+            }
             return;
         }
         if (close_line()) return;
@@ -441,15 +440,15 @@ private:
         return done_;
     }
 
-    // The key's line ends here: for a read the scan is done.
-    void found_key_line(Break brk) {
+    // The key's line ends here.
+    void record_key_line(Break brk) {
         f_.key_found = true;
+        f_.key_line_begin = line_begin_;
         f_.key_has_equals = key_matched_;
         f_.key_text_end = text_end_;
         f_.key_line.end = line_end_;
         f_.key_line.next = line_end_ + 1;
         f_.key_line.brk = brk;
-        done_ = true;
     }
 
     // The units after the key line's break: is a CR followed by its LF, is an
@@ -686,7 +685,7 @@ private:
     // Compares the file's units from the value's beginning with the new value.
     void track(unsigned c) {
         if (f_.value_mismatch == kNone &&
-            (tracked_ >= value_.size() || code(value_[tracked_]) != c)) {
+            (tracked_ >= value_.size() || code(value_[static_cast<std::size_t>(tracked_)]) != c)) {
             f_.value_mismatch = tracked_;
         }
         ++tracked_;

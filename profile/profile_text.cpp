@@ -203,7 +203,8 @@ public:
     explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
     std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
         if (offset >= bytes_.size()) return 0;
-        const std::size_t got = std::min<std::size_t>(n, bytes_.size() - offset);
+        const auto got =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - offset));
         std::memcpy(out, bytes_.data() + offset, got);
         return got;
     }
@@ -392,10 +393,13 @@ std::string put_string(std::string_view file, std::string_view section, Name key
     Splice s;
     if (!plan_put(file, section, key, value, s)) return std::string(file);
     std::string out;
-    out.reserve(file.size() - s.length + s.bytes.size());
-    out.append(file.substr(0, s.offset));
+    // The splice lies inside the file, whose size is a size_t.
+    const auto offset = static_cast<std::size_t>(s.offset);
+    const auto length = static_cast<std::size_t>(s.length);
+    out.reserve(file.size() - length + s.bytes.size());
+    out.append(file.substr(0, offset));
     out.append(s.bytes);
-    out.append(file.substr(s.offset + s.length));
+    out.append(file.substr(offset + length));
     return out;
 }
 

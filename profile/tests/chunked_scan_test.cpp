@@ -56,8 +56,9 @@ public:
     explicit FileSource(const std::string& bytes) : bytes_(bytes) {}
     std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
         if (offset >= bytes_.size()) return 0;
-        n = std::min<std::size_t>(n, bytes_.size() - offset);
-        std::memcpy(out, bytes_.data() + offset, n);
+        const auto at = static_cast<std::size_t>(offset);
+        n = std::min(n, bytes_.size() - at);
+        std::memcpy(out, bytes_.data() + at, n);
         return n;
     }
 

@@ -120,7 +120,8 @@ TEST_P(Write, ProducesExactBytes) {
     EXPECT_EQ(changed, r.after != r.before);
     if (changed) {
         std::string applied = r.before;
-        applied.replace(s.offset, s.length, s.bytes);
+        applied.replace(static_cast<std::size_t>(s.offset), static_cast<std::size_t>(s.length),
+                        s.bytes);
         EXPECT_EQ(applied, r.after);
     }
 }
