@@ -11,20 +11,12 @@
 
 #include "profile_text.h"
 #include "test_support.h"
+#include "utf16_file.h"
 
 namespace {
 
 using namespace std::string_literals;
 using profile_text::Name;
-
-std::string u16(const std::string& ascii) {  // UTF-16LE with mark, from ASCII
-    std::string out = "\xFF\xFE";
-    for (char c : ascii) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
 
 struct ListRow {
     const char* name;

@@ -9,20 +9,12 @@
 #include "profile_text.h"
 #include "stored_value.h"
 #include "test_support.h"
+#include "utf16_file.h"
 #include "write_row.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-std::string u16(const std::string& ascii) {  // UTF-16LE with mark, from ASCII
-    std::string out = "\xFF\xFE";
-    for (char c : ascii) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
 
 struct ReadRow {
     const char* name;
