@@ -197,23 +197,14 @@ void plan_new_entry(const Findings& f, std::string_view section, std::string_vie
     edit.bytes += "[" + std::string(trim_leading(section)) + "]" + eol + line;
 }
 
-// A source over bytes in memory.
-class BytesSource : public Source {
-public:
-    explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
-    std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
-        if (offset >= bytes_.size()) return 0;
-        const auto got =
-            static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - offset));
-        std::memcpy(out, bytes_.data() + offset, got);
-        return got;
-    }
-
-private:
-    std::string_view bytes_;
-};
-
 }  // namespace
+
+std::size_t BytesSource::read_at(std::uint64_t offset, char* out, std::size_t n) {
+    if (offset >= bytes_.size()) return 0;
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - offset));
+    std::memcpy(out, bytes_.data() + offset, got);
+    return got;
+}
 
 namespace {
 

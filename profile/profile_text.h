@@ -47,6 +47,16 @@ public:
 // A name the caller passed, or none for a null pointer.
 using Name = std::optional<std::string_view>;
 
+// A source over the file's bytes in memory.
+class BytesSource : public Source {
+public:
+    explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
+    std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override;
+
+private:
+    std::string_view bytes_;
+};
+
 // A read. With a section and a key: the key's value. With a section and no
 // key: the section's key names. With no section: the file's section names.
 // A list holds each name with its terminator and ends with one more; a list

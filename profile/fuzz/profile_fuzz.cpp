@@ -129,26 +129,12 @@ void feed_in_pieces(Operation& op, const std::string& file, std::size_t largest)
     op.finish();
 }
 
-class BytesSource : public profile_text::Source {
-public:
-    explicit BytesSource(const std::string& bytes) : bytes_(bytes) {}
-    std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
-        if (offset >= bytes_.size()) return 0;
-        n = std::min<std::size_t>(n, bytes_.size() - offset);
-        std::memcpy(out, bytes_.data() + offset, n);
-        return n;
-    }
-
-private:
-    const std::string& bytes_;
-};
-
 // The read, the integer read and the write again, the file fed in pieces; a
 // read keeping few value units copies the rest from the file.
 void check_pieces(const std::string& file, const char* section, const char* key, const char* value,
                   uint32_t buffer_size, std::size_t largest, uint32_t whole_n,
                   const char* whole_buffer) {
-    BytesSource source(file);
+    profile_text::BytesSource source(file);
     char buffer[48];
     std::memset(buffer, 0x5A, sizeof buffer);
     profile_text::Read read(name(section), name(key), buffer, buffer_size, source,

@@ -51,21 +51,6 @@ void feed_in_pieces(Operation& op, const std::string& file, const std::vector<st
     op.finish();
 }
 
-class FileSource : public profile_text::Source {
-public:
-    explicit FileSource(const std::string& bytes) : bytes_(bytes) {}
-    std::size_t read_at(std::uint64_t offset, char* out, std::size_t n) override {
-        if (offset >= bytes_.size()) return 0;
-        const auto at = static_cast<std::size_t>(offset);
-        n = std::min(n, bytes_.size() - at);
-        std::memcpy(out, bytes_.data() + at, n);
-        return n;
-    }
-
-private:
-    const std::string& bytes_;
-};
-
 profile_text::Name name(const char* s) {
     return s ? profile_text::Name(s) : std::nullopt;
 }
@@ -79,7 +64,7 @@ std::string read_whole(const std::string& file, const char* s, const char* k, ui
 
 std::string read_in_pieces(const std::string& file, const char* s, const char* k, uint32_t size,
                            std::size_t keep, const std::vector<std::size_t>& sizes) {
-    FileSource source(file);
+    profile_text::BytesSource source(file);
     std::vector<char> buffer(size + 1, '\x7F');
     profile_text::Read read(name(s), name(k), buffer.data(), size, source, keep);
     feed_in_pieces(read, file, sizes);
@@ -186,7 +171,7 @@ class Stops : public ::testing::TestWithParam<StopRow> {};
 TEST_P(Stops, OnceTheAnswerIsSettled) {
     const StopRow& r = GetParam();
     char buffer[64];
-    FileSource source(r.file);
+    profile_text::BytesSource source(r.file);
     profile_text::Read read("S", r.key, buffer, sizeof buffer, source);
     profile_text::Write write("S", r.key, "new");
     std::size_t taken = 0;
