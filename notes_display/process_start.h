@@ -29,7 +29,9 @@ bool start_command_line(const char* line);
 // Starts `viewer` for `file_name`. The command line is the viewer's name, one
 // blank and the file name exactly as passed, unquoted, for a viewer that takes
 // the whole rest of its command line as one file name. On POSIX the viewer gets
-// the file name as its one argument, blanks and quotes included.
+// the file name as its one argument, blanks and quotes included; where no
+// `viewer` is found on PATH (no Linux desktop has a notepad.exe), the
+// desktop's own opener, xdg-open, is started for the file instead.
 bool start_default_viewer(const char* viewer, const char* file_name);
 
 }  // namespace quorle

@@ -11,9 +11,13 @@
  *   PNDisplayFile    1 when a viewer for the notes file was started, 0
  *                    otherwise. The viewer is the command line stored under
  *                    [ZOR_PNotes_File] PNotesCommandLine in the notes file
- *                    itself, or else "notepad.exe" with the file name as its
- *                    one argument. The call returns once the viewer is
- *                    running; it never waits for it to end.
+ *                    itself, or else the default viewer with the file name
+ *                    as its one argument: on Windows "notepad.exe"; on
+ *                    Linux "notepad.exe" where one is found on PATH, else
+ *                    the desktop's opener, xdg-open, which shows the file
+ *                    with the desktop's program for text. The call returns
+ *                    once the viewer is running; it never waits for it to
+ *                    end.
  *
  * All names are 8-bit character strings, passed on exactly as received.
  */

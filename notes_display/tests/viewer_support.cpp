@@ -15,13 +15,14 @@
 
 namespace quorle_test {
 
-FakeViewer::FakeViewer() : bin_("quorle bin "), records_("quorle-records-"), work_("quorle work ") {
-    for (const char* name : {"notepad.exe", "fake-viewer", "my viewer"}) {
+FakeViewer::FakeViewer(const std::vector<std::string>& names, bool with_system_path)
+    : bin_("quorle bin "), records_("quorle-records-"), work_("quorle work ") {
+    for (const std::string& name : names) {
         std::filesystem::create_symlink(QUORLE_FAKE_VIEWER_PATH, bin_ / name);
     }
     const char* path = std::getenv("PATH");
     old_path_ = path != nullptr ? path : "/usr/bin:/bin";
-    ::setenv("PATH", (bin_dir() + ":" + old_path_).c_str(), 1);
+    ::setenv("PATH", (with_system_path ? bin_dir() + ":" + old_path_ : bin_dir()).c_str(), 1);
     ::setenv("QUORLE_TEST_RECORD_DIR", records_.path().string().c_str(), 1);
     ::unsetenv("QUORLE_TEST_VIEWER_SLEEP_MS");
 }

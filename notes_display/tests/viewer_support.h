@@ -27,7 +27,11 @@ struct ViewerRecord {
 // restored on destruction.
 class FakeViewer {
 public:
-    FakeViewer();
+    // The fake viewer on PATH under each of `names`, ahead of the system's
+    // folders, or with `with_system_path` false, alone on PATH.
+    explicit FakeViewer(const std::vector<std::string>& names = {"notepad.exe", "fake-viewer",
+                                                                 "my viewer"},
+                        bool with_system_path = true);
     ~FakeViewer();
     FakeViewer(const FakeViewer&) = delete;
     FakeViewer& operator=(const FakeViewer&) = delete;
