@@ -25,10 +25,18 @@ endif()
 # script). One set-up test boots the build folder's Wine prefix before any
 # other test starts; every Windows test requires it. No wineserver is kept
 # running: each Wine run ends with its server, so CTest never waits on one.
-# A cross build without an emulator (32-bit Windows here) builds its tests but
-# registers none.
+# A cross build without an emulator (32-bit Windows with
+# PARPORT_WINE32_TESTS=OFF) builds its tests but registers none.
 set(PARPORT_TESTS_RUNNABLE TRUE)
 if(CMAKE_CROSSCOMPILING)
+  if(PARPORT_WINE32_ROOT)
+    # The 32-bit Wine the emulator uses, made on the first build and kept;
+    # later builds only compare its version with the installed wine64's.
+    add_custom_target(wine32 ALL
+      COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine/wine32-setup ${PARPORT_WINE32_ROOT}
+      COMMENT "Checking the 32-bit Wine in ${PARPORT_WINE32_ROOT}"
+      USES_TERMINAL VERBATIM)
+  endif()
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --boot)
     set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
@@ -41,12 +49,19 @@ endif()
 # parport_add_gtest(<target> [<test property> <value>]...): register a
 # GoogleTest executable with CTest, one CTest entry per test case. Under Wine
 # the list of test cases is read at test time (not at build time) and every
-# case requires the Wine prefix fixture.
+# case requires the Wine prefix fixture. With PARPORT_GTEST_WHOLE_PROGRAMS
+# (the 32-bit Windows build, where every emulated Wine start costs about half
+# a second) the program is one CTest entry that runs all its cases at once.
 function(parport_add_gtest target)
   if(NOT PARPORT_TESTS_RUNNABLE)
     return()
   endif()
-  if(CMAKE_CROSSCOMPILING)
+  if(PARPORT_GTEST_WHOLE_PROGRAMS)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES FIXTURES_REQUIRED wine_prefix ${ARGN})
+    # A time limit given for one case does not fit the whole program.
+    set_tests_properties(${target} PROPERTIES TIMEOUT 300)
+  elseif(CMAKE_CROSSCOMPILING)
     gtest_discover_tests(${target}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120

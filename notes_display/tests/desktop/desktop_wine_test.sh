@@ -23,6 +23,11 @@ wineserver=${WINESERVER:-$(dirname "$wine")/wineserver}
 [[ -x "$wine" ]] || { echo "skipped: $wine is not installed"; exit 77; }
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# A test that ran just before may have left the prefix's wineserver and its
+# desktop process running without a display; windows would open there.
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
+
 rm -rf "$artefacts"
 desktop_start "$artefacts"
 # Every Wine process of the prefix ends with the test; no wineserver stays.
