@@ -461,7 +461,8 @@ std::string apply_overrides(std::vector<Case>& cases, std::string_view text,
                     pending = nullptr;
                     return;
                 }
-                if (keyword != "override") throw ParseError("expected 'override' or 'reason'");
+                if (keyword != "override" && keyword != "undefined")
+                    throw ParseError("expected 'override', 'undefined' or 'reason'");
                 if (pending) throw ParseError("the override before this one has no reason");
                 const std::string id = lx.word();
                 const uint64_t index = lx.number();
@@ -481,9 +482,13 @@ std::string apply_overrides(std::vector<Case>& cases, std::string_view text,
                     throw ParseError("step " + std::to_string(index) + " of " + id + " is '" +
                                      step.inputs + "', not '" + replacement.inputs + "'");
                 }
-                replacement.line = step.line;
-                replacement.source = step.source;
-                step = std::move(replacement);
+                if (keyword == "undefined") {
+                    step.undefined = true;
+                } else {
+                    replacement.line = step.line;
+                    replacement.source = step.source;
+                    step = std::move(replacement);
+                }
                 step.override_reason = "?";  // replaced by the reason line
                 pending = &step;
                 pending_line = number;

@@ -29,6 +29,12 @@
 // inputs must repeat the corpus ones exactly, null arguments included, so an
 // entry cannot drift onto another step. An entry may leave out err=N except
 // after a failed write.
+//
+// Where a platform's result for a step is undefined (the service reads
+// memory it never set, so the result depends on the caller), an entry marks
+// the step as not run there:
+//   undefined CASE-ID STEP-NUMBER <the step line as recorded>
+//   reason <one line: why>
 #pragma once
 
 #include <cstdint>
@@ -84,6 +90,7 @@ struct Step {
 
     // Set when an override replaced the recorded result.
     std::string override_reason;
+    bool undefined = false;  // not run on this platform (an undefined entry)
 };
 
 struct Case {

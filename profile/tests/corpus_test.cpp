@@ -130,6 +130,7 @@ std::vector<std::string> run_steps(const corpus::Case& c) {
     std::vector<std::string> problems;
     for (std::size_t i = 0; i < c.steps.size(); ++i) {
         const corpus::Step& s = c.steps[i];
+        if (s.undefined) continue;
         const std::string file_name =
             s.null_file ? std::string() : case_files::file_argument(s.file);
         const char* const file = argument(file_name, s.null_file);
@@ -364,6 +365,10 @@ const OverrideRow kOverrideRows[] = {
     {R"(override t 1 write "S" "" null ".\\t.ini" -> 1)", "not"},
     {R"(override t 2 get null null "" 5 null -> 0 "\x00")", "not"},
     {R"(override t 3 int "S" null 7 "null" -> 7)", "not"},
+    {R"(undefined t 2 get null null "" null:5 null -> 0 null err=0)", ""},
+    {R"(undefined t 3 int "S" "k" 7 null -> 9 err=0)", "not"},
+    {R"(undefined t 4 int "S" null 7 null -> 9 err=0)", "no step 4"},
+    {R"(ignored t 1 write "S" null null ".\t.ini" -> 1)", "expected 'override'"},
 };
 
 class CorpusReaderOverride : public ::testing::TestWithParam<OverrideRow> {};
@@ -382,6 +387,20 @@ TEST_P(CorpusReaderOverride, AppliesOrRefuses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CorpusReaderOverride, ::testing::ValuesIn(kOverrideRows));
+
+TEST(CorpusReaderUndefined, MarksTheStepAndKeepsItsRecordedResult) {
+    corpus::ParseResult parsed = corpus::parse_cases(kNullCase, "case");
+    ASSERT_EQ(parsed.error, "");
+    ASSERT_EQ(
+        corpus::apply_overrides(
+            parsed.cases, "undefined t 3 int \"S\" null 7 null -> 9 err=0\nreason r\n", "row"),
+        "");
+    const auto& steps = parsed.cases.at(0).steps;
+    EXPECT_FALSE(steps[1].undefined);
+    EXPECT_TRUE(steps[2].undefined);
+    EXPECT_EQ(steps[2].ret, 9u);
+    EXPECT_EQ(steps[2].override_reason, "r");
+}
 
 class CorpusCase : public ::testing::TestWithParam<std::string> {};
 
