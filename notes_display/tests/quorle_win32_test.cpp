@@ -97,6 +97,69 @@ TEST_F(Library, FunctionsByOrdinalAreTheNamedOnes) {
     EXPECT_EQ(GetProcAddress(library_, "_PNDisplayFile@4"), nullptr);
 }
 
+#if defined(__i386__)
+// --- the calling convention (32-bit Windows) ---------------------------------
+
+// A __stdcall function removes its own arguments from the stack, and a host
+// built with the header's types never does. A library built with another
+// convention would move the host's stack pointer by the arguments' size on
+// every call, which the compiled host does not notice until it breaks. This
+// routine calls `function(argument)` exactly as a __stdcall caller does, stores
+// the result, and gives the stack pointer's change across the call in bytes.
+extern "C" int32_t stack_change_across_call(PNFileAvailableFn function, const char* argument,
+                                            int32_t* result);
+__asm__(
+    ".text\n"
+    ".globl _stack_change_across_call\n"
+    "_stack_change_across_call:\n"
+    "    pushl %esi\n"
+    "    movl %esp, %esi\n"      // esi is kept by callees of every convention
+    "    pushl 12(%esi)\n"       // argument
+    "    call *8(%esi)\n"        // function
+    "    movl 16(%esi), %ecx\n"  // result
+    "    movl %eax, (%ecx)\n"
+    "    movl %esi, %eax\n"  // the change: the bytes the callee
+    "    subl %esp, %eax\n"  // left on the stack
+    "    movl %esi, %esp\n"
+    "    popl %esi\n"
+    "    ret\n");
+
+// The measure's own check: a function that leaves its argument to the caller.
+int32_t __cdecl leaves_its_argument(const char* name) {
+    return name != nullptr ? 7 : 0;
+}
+
+TEST_F(Library, CallsThroughTheHeaderTypesLeaveTheStackPointerAsItWas) {
+    const std::string existing = beside_this_program("Quorle.dll");
+    PNFileAvailableFn cdecl_function = nullptr;
+    const auto cdecl_address = &leaves_its_argument;
+    std::memcpy(&cdecl_function, &cdecl_address, sizeof cdecl_function);
+    const struct {
+        const char* name;
+        PNFileAvailableFn function;
+        const char* argument;
+        int32_t result;
+        int32_t stack_change;
+    } calls[] = {
+        {"PNFileAvailable by name, existing file", available_, existing.c_str(), 1, 0},
+        {"PNFileAvailable by name, missing file", available_, "missing.txt", 0, 0},
+        {"PNFileAvailable at ordinal 2", function<PNFileAvailableFn>(MAKEINTRESOURCEA(2)),
+         existing.c_str(), 1, 0},
+        {"PNDisplayFile by name, missing file", display_, "missing.txt", 0, 0},
+        {"PNDisplayFile at ordinal 1", function<PNDisplayFileFn>(MAKEINTRESOURCEA(1)), "", 0, 0},
+        {"a __cdecl function, which the measure must catch", cdecl_function, "x", 7, 4},
+    };
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.name);
+        ASSERT_NE(call.function, nullptr);
+        int32_t result = -1;
+        EXPECT_EQ(stack_change_across_call(call.function, call.argument, &result),
+                  call.stack_change);
+        EXPECT_EQ(result, call.result);
+    }
+}
+#endif
+
 TEST(LibraryLoad, LoadsAndUnloadsRepeatedly) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);

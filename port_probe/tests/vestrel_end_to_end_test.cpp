@@ -154,8 +154,10 @@ protected:
 
 const std::string kWithLog = "[Vestrel]\nLogFile=run.log\n";
 const Lines kDefaults = {"888", "956", "632"};
-const std::string kBase65534 =
-    "Base address 65534 of LPT1 (LPT1_BASE in TROV.INI) is out of range: allowed are 1 to 65533";
+std::string out_of_range_base(const std::string& base) {
+    return "Base address " + base +
+           " of LPT1 (LPT1_BASE in TROV.INI) is out of range: allowed are 1 to 65533";
+}
 // A library that gives no reason leaves the errno's text.
 const std::string kEperm = "No access to I/O port 890 (0x37A) of LPT1: Operation not permitted";
 const std::string kEnosys = "No access to I/O port 890 (0x37A) of LPT1: Function not implemented";
@@ -273,12 +275,22 @@ const OutcomeCase kOutcomes[] = {
     refused_port("port_4", "4"),
     answered("port_text_blank_and_sign", 3, 632).asking_port("\" +3\""),
     refused_port("port_text_beyond_32_bits_not_wrapped_to_1", "4294967297"),
+    // Near the limits of the 32-bit port number: clamped, never wrapped.
+    refused_port("port_text_int32_max", "2147483647"),
+    refused_port("port_text_int32_min", "-2147483648"),
+    refused_port("port_text_below_int32_not_wrapped_to_1", "-4294967295"),
+    refused_port("port_text_just_beyond_int32_not_wrapped_negative", "2147483649"),
     refused_port("port_text_abc", "abc"),
     missing_port("port_entry_missing", kWithLog),
     missing_port("port_entry_empty", kWithLog + "LptPort=\n"),
     missing_port("section_missing", "[Other]\nLogFile=run.log\nLptPort=1\n").without_log(),
-    failed("base_beyond_io_space_refused", kBase65534)
+    failed("base_beyond_io_space_refused", out_of_range_base("65534"))
         .with_table("[LPT SECTION]\nLPT1_BASE=65534\n"),
+    // Table values with the top bit set stay unsigned, however wide a long is.
+    failed("base_with_top_bit_refused", out_of_range_base("2147483648"))
+        .with_table("[LPT SECTION]\nLPT1_BASE=2147483648\n"),
+    failed("base_uint32_max_refused", out_of_range_base("4294967295"))
+        .with_table("[LPT SECTION]\nLPT1_BASE=4294967295\n"),
     refused_access("access_refused_eperm", "EPERM", kEperm),
     refused_access("access_refused_enosys", "ENOSYS", kEnosys),
 };

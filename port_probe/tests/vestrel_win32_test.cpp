@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -22,11 +23,20 @@ using test_support::write_file;
 
 const char kRequestBody[] = "[Vestrel]\nLptPort=1\n";
 
+// The longest command line a process can be given: 32 767 characters with
+// the terminator.
+constexpr std::size_t kLongestCommandLine = 32766;
+
+// {PROGRAM}: the full path of Vestrel.exe; {PAD}: the blanks that make the
+// line as long as a command line can be.
 std::string replace_program(std::string line, const std::string& program) {
     const std::string marker = "{PROGRAM}";
     for (auto at = line.find(marker); at != std::string::npos;
          at = line.find(marker, at + program.size()))
         line.replace(at, marker.size(), program);
+    const std::string pad = "{PAD}";
+    if (const auto at = line.find(pad); at != std::string::npos)
+        line.replace(at, pad.size(), kLongestCommandLine - (line.size() - pad.size()), ' ');
     return line;
 }
 
@@ -34,7 +44,7 @@ enum class Expect { Success, MessageBox, Untouched };
 
 struct RawLineCase {
     const char* name;
-    const char* command_line;  // {PROGRAM}: the full path of Vestrel.exe
+    const char* command_line;  // with the fields of replace_program
     Expect expect;
 };
 
@@ -49,6 +59,7 @@ const RawLineCase kRawLines[] = {
      Expect::Success},
     {"unquoted_program_then_tab", "Vestrel.exe\t.\\request.ini", Expect::Success},
     {"quoted_request_file_keeps_quotes", "\"{PROGRAM}\" \".\\request.ini\"", Expect::Untouched},
+    {"longest_command_line", "\"{PROGRAM}\"{PAD}.\\request.ini", Expect::Success},
     {"program_only", "\"{PROGRAM}\"", Expect::MessageBox},
     {"only_blanks", "\"{PROGRAM}\"   \t  ", Expect::MessageBox},
     {"unquoted_program_only", "Vestrel.exe", Expect::MessageBox},
