@@ -13,7 +13,9 @@ if(PARPORT_WINE32_TESTS)
   # Every run uses the Wine prefix inside the build folder, never the user's own.
   get_filename_component(_parport_wine_run ${CMAKE_CURRENT_LIST_DIR}/../wine/wine-run ABSOLUTE)
   set(PARPORT_WINE32_ROOT ${CMAKE_BINARY_DIR}/wine32)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${_parport_wine_run} --wine=${PARPORT_WINE32_ROOT}/lib/wine/wine64
+  # The loader every 32-bit Wine run starts (the layout wine32-setup makes).
+  set(PARPORT_WINE32_LOADER ${PARPORT_WINE32_ROOT}/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${_parport_wine_run} --wine=${PARPORT_WINE32_LOADER}
       --prefix=${CMAKE_BINARY_DIR}/wineprefix)
   # Emulation makes each Wine start cost about half a second: a GoogleTest
   # program runs all its cases in one start (a tenth of the time per case).
